@@ -1,0 +1,53 @@
+#pragma once
+// The customer record and its value kinds, shared by the discovery, the store
+// and the console printers.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace cobrix {
+
+// A calendar date and time of day without time zone (local time of the
+// machine that runs the program). `microsecond` is 0 unless a fraction of a
+// second is known.
+struct DateTime {
+  int year = 1970;
+  int month = 1;
+  int day = 1;
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+  int microsecond = 0;
+
+  friend bool operator==(const DateTime&, const DateTime&) = default;
+};
+
+// SQL NULL / Python None.
+struct Null {
+  friend bool operator==(Null, Null) { return true; }
+};
+
+// One value of a record: null, integer, double, UTF-8 text or date-time.
+using Value = std::variant<Null, std::int64_t, double, std::string, DateTime>;
+
+struct Field {
+  std::string key;
+  Value value;
+
+  friend bool operator==(const Field&, const Field&) = default;
+};
+
+// An ordered mapping: fields stay in the order they were added.
+using Record = std::vector<Field>;
+
+// Returns the value stored under `key`, or nullptr when the record lacks it.
+inline const Value* find_value(const Record& record, std::string_view key) {
+  for (const Field& field : record)
+    if (field.key == key) return &field.value;
+  return nullptr;
+}
+
+}  // namespace cobrix

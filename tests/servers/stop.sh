@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Stops the servers that start.sh DIR started, by their PIDs, and removes DIR.
+set -u
+dir=$1
+[ -f "$dir/env" ] || { rm -rf "$dir"; exit 0; }
+pids=()
+while IFS='=' read -r name value; do
+  case $name in
+    MARIADB_PID) kill -TERM "$value" 2>/dev/null && pids+=("$value") ;;
+    PG_PID) kill -INT "$value" 2>/dev/null && pids+=("$value") ;;  # fast shutdown
+  esac
+done < "$dir/env"
+for pid in "${pids[@]}"; do
+  for _ in $(seq 1 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+  kill -KILL "$pid" 2>/dev/null || true
+done
+rm -rf "$dir"
