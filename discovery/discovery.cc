@@ -1,11 +1,49 @@
 #include "discovery/discovery.h"
 
-#include <stdexcept>
+#include <utility>
+
+#include "discovery/debug_report.h"
+#include "discovery/ixc_connection.h"
+#include "discovery/overdue_query.h"
+#include "discovery/records.h"
+#include "model/phase_log.h"
+#include "store/store.h"
 
 namespace cobrix {
 
-void descobertaClientes(const RunSettings&, std::ostream&) {
-  throw std::runtime_error("descobertaClientes: ainda não implementado");
+void descobertaClientes(const RunSettings& settings, std::ostream& out) {
+  ResultRows rows;
+  {
+    PhaseTimer phase("query_fetch");
+    IxcConnection conn(settings);
+    rows = obterDadosCliente(conn);
+    conn.close();
+  }
+
+  DiscoveryResult result;
+  {
+    PhaseTimer phase("records");
+    result = build_records(std::move(rows), settings.zabbix_host);
+  }
+
+  if (settings.zabbix_host == "debug") {
+    {
+      PhaseTimer phase("report");
+      write_debug_report(result, out);
+      out.flush();
+    }
+    throw ExitRequest{0};
+  }
+
+  // A store that reports its own failure does not make the run a success
+  // (issue 4's deviation): no "OK", exit status 1.
+  if (!sendPostgresClientes(result.descobertaClientesDB, settings, out)) {
+    out.flush();
+    throw ExitRequest{1};
+  }
+  out << "OK\n";
+  out.flush();
+  throw ExitRequest{0};
 }
 
 }  // namespace cobrix

@@ -24,6 +24,7 @@ std::string temp_path(const char* tag) {
   const int fd = ::mkstemp(templ);
   if (fd < 0) throw std::runtime_error("mkstemp failed");
   ::close(fd);
+  std::remove(templ);  // only the unique name is wanted
   return std::string(templ) + tag;
 }
 
