@@ -1,5 +1,5 @@
 #pragma once
-// The debug run's report (Part 2.2) and the report forms of values.
+// The debug run's report and the report forms of values.
 
 #include <ostream>
 #include <string>

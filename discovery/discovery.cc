@@ -35,8 +35,8 @@ void descobertaClientes(const RunSettings& settings, std::ostream& out) {
     throw ExitRequest{0};
   }
 
-  // A store that reports its own failure does not make the run a success
-  // (issue 4's deviation): no "OK", exit status 1.
+  // A store that failed after printing its own message is not a success:
+  // no "OK", so that a trigger on "OK" sees it, and exit status 1.
   if (!sendPostgresClientes(result.descobertaClientesDB, settings, out)) {
     out.flush();
     throw ExitRequest{1};

@@ -1,5 +1,5 @@
 #pragma once
-// The connection to the IXC installation's MySQL/MariaDB database (Part 2.1),
+// The connection to the IXC installation's MySQL/MariaDB database,
 // owned for the length of one discovery run.
 
 #include <stdexcept>
@@ -34,7 +34,7 @@ inline constexpr const char* kIxcCollation = "utf8mb4_general_ci";
 // connection would) for any other text.
 unsigned parse_port(std::string_view port_text);
 
-// One open IXC connection with exactly the settings of Part 2.1: host, port,
+// One open IXC connection with exactly these settings: host, port,
 // user, password, database (from `settings`), character set "utf8mb4" and
 // collation "utf8mb4_general_ci". The constructor connects or throws
 // MysqlError; the destructor closes a connection that close() has not.

@@ -1,5 +1,5 @@
 #pragma once
-// The overdue-customers query (Part 2.1) and the values of its result.
+// The overdue-customers query and the values of its result.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,5 +1,5 @@
 #pragma once
-// The customer records and the six totals of a discovery run (Part 2.2).
+// The customer records and the six totals of a discovery run.
 
 #include <cstdint>
 #include <string>
@@ -33,7 +33,7 @@ struct DiscoveryResult {
   Totals totals;
 };
 
-// Builds one record per result row (fourteen values, Part 2.1's layout), in
+// Builds one record per result row (fourteen values by position), in
 // row order, and the totals, with the amount totals already rounded to two
 // decimals. Consumes the rows' texts. Throws std::runtime_error when a value
 // cannot be converted (an amount that is not a number, a date value that is
