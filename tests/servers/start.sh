@@ -36,12 +36,14 @@ free_port() {
 if [ $want_mariadb = 1 ]; then
   mport=$(free_port)
   mpass=cobrix-ixc-$RANDOM
-  mkdir -p "$dir/mariadb"
+  # A private tmpdir: mariadbd deletes every "#sql*" file in its tmpdir when
+  # it starts, so servers sharing /tmp destroy each other's temporary tables.
+  mkdir -p "$dir/mariadb" "$dir/mariadb-tmp"
   mariadb-install-db --no-defaults --user=root --datadir="$dir/mariadb" \
     --auth-root-authentication-method=normal --skip-test-db >"$dir/mariadb-install.log" 2>&1
   pool=64M; [ $big = 1 ] && pool=2G
   mariadbd --no-defaults --user=root --datadir="$dir/mariadb" --port="$mport" \
-    --bind-address=127.0.0.1 --socket="$dir/mariadb.sock" --pid-file="$dir/mariadb.pid" \
+    --bind-address=127.0.0.1 --socket="$dir/mariadb.sock" --pid-file="$dir/mariadb.pid" --tmpdir="$dir/mariadb-tmp" \
     --log-error="$dir/mariadb.err" --innodb-buffer-pool-size=$pool --innodb-log-file-size=256M \
     --innodb-flush-log-at-trx-commit=0 --skip-log-bin --performance-schema=OFF \
     --local-infile=1 --max-allowed-packet=256M >/dev/null 2>&1 &

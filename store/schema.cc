@@ -1,0 +1,81 @@
+#include "store/schema.h"
+
+#include <cctype>
+#include <set>
+
+#include "store/pg_connection.h"
+
+namespace cobrix::store {
+
+const char* const kColumnQuery =
+    "\n        SELECT column_name \n        FROM information_schema.columns \n"
+    "        WHERE table_name='ixc_clientes';\n    ";
+
+std::string create_table_statement() {
+  std::string colunas_sql;
+  for (const Column& column : colunas_tabela) {
+    if (!colunas_sql.empty()) colunas_sql += ", ";
+    colunas_sql.append(column.name).append(" ").append(column.sql_type);
+  }
+  return "\n        CREATE TABLE IF NOT EXISTS ixc_clientes (\n            " + colunas_sql +
+         ",\n            UNIQUE (idcliente, ixcidentification)\n        );\n    ";
+}
+
+std::string add_column_statement(const Column& column) {
+  std::string sql = "ALTER TABLE ixc_clientes ADD COLUMN ";
+  sql.append(column.name).append(" ").append(column.sql_type).append(";");
+  return sql;
+}
+
+namespace {
+
+// Two runs creating the table at once: the loser of the catalog race gets,
+// depending on the moment, a unique violation on the catalog (23505),
+// "relation already exists" (42P07) or "type already exists" for the
+// table's row type (42710), although the table now exists; a second attempt
+// then finds it and does nothing.
+bool lost_creation_race(const PgError& e) {
+  return e.sqlstate() == "23505" || e.sqlstate() == "42P07" || e.sqlstate() == "42710";
+}
+
+void create_table(PGconn* conn) {
+  const std::string sql = create_table_statement();
+  try {
+    exec(conn, sql);
+  } catch (const PgError& e) {
+    if (!lost_creation_race(e)) throw;
+    exec(conn, sql);
+  }
+}
+
+std::set<std::string, std::less<>> existing_columns(PGconn* conn) {
+  const PgResult res = exec(conn, kColumnQuery);
+  std::set<std::string, std::less<>> colunas_existentes;
+  for (int row = 0; row < PQntuples(res.get()); ++row)
+    colunas_existentes.emplace(PQgetvalue(res.get(), row, 0), PQgetlength(res.get(), row, 0));
+  return colunas_existentes;
+}
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+void ensure_table(PGconn* conn, std::ostream& out) {
+  create_table(conn);
+  const auto colunas_existentes = existing_columns(conn);
+  for (const Column& column : colunas_tabela) {
+    if (colunas_existentes.contains(lower(column.name))) continue;
+    try {
+      exec(conn, add_column_statement(column));
+      out << "Coluna '" << column.name << "' adicionada à tabela ixc_clientes." << std::endl;
+    } catch (const PgError& e) {
+      out << "Erro ao adicionar coluna '" << column.name << "': " << as_line(e.what()) << std::flush;
+    }
+  }
+}
+
+}  // namespace cobrix::store

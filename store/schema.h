@@ -1,0 +1,57 @@
+#pragma once
+// The customer table ixc_clientes: its column map, creation and migration.
+
+#include <libpq-fe.h>
+
+#include <array>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace cobrix::store {
+
+struct Column {
+  std::string_view name;
+  std::string_view sql_type;
+};
+
+// The sixteen columns in their fixed order: creation, migration, the insert
+// column list and the position of each value in a row all follow it.
+inline constexpr std::array<Column, 16> colunas_tabela{{
+    {"idcliente", "INT"},
+    {"idcontrato", "INT"},
+    {"razaosocial", "TEXT"},
+    {"cpfcnpj", "TEXT"},
+    {"contatocliente", "TEXT"},
+    {"valoratraso", "DOUBLE PRECISION"},
+    {"titulosatraso", "INT"},
+    {"statuscliente", "INT"},
+    {"datacadastro", "TIMESTAMP"},
+    {"datavencimento", "TIMESTAMP"},
+    {"filial", "TEXT"},
+    {"cidade", "TEXT"},
+    {"bairro", "TEXT"},
+    {"tipocliente", "TEXT"},
+    {"ixcidentification", "TEXT"},
+    {"timestamp", "TIMESTAMP"},
+}};
+
+// The CREATE TABLE IF NOT EXISTS statement with every column and the unique
+// key over (idcliente, ixcidentification).
+std::string create_table_statement();
+
+// The query listing the columns of every visible table named ixc_clientes.
+extern const char* const kColumnQuery;
+
+// "ALTER TABLE ixc_clientes ADD COLUMN <name> <type>;"
+std::string add_column_statement(const Column& column);
+
+// Creates the table when missing and adds each missing column, printing a
+// "Coluna" line per added column and an "Erro ao adicionar coluna" line per
+// refused one (which is not a failure). The creation statement is retried
+// once when a concurrent run created the table at the same moment (SQLSTATE
+// 23505, 42P07 or 42710). Throws PgError when the creation statement or the column
+// query fails.
+void ensure_table(PGconn* conn, std::ostream& out);
+
+}  // namespace cobrix::store

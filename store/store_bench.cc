@@ -1,0 +1,108 @@
+// Times the ways of sending the upsert pages on synthetic customer records:
+// into an empty ixc_clientes and again over the full rows.
+//   usage: cobrix_store_bench HOST PORT USER PASSWORD DBNAME ROWS [REPEATS]
+// The table ixc_clientes of DBNAME is dropped and recreated for each way.
+// Prints, per way, the best of REPEATS (default 3) in seconds.
+
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "store/pg_connection.h"
+#include "store/schema.h"
+#include "store/upsert.h"
+
+namespace {
+
+using namespace cobrix;
+
+// Records shaped like the discovery's: the fifteen keys in their order,
+// texts of realistic length, some nulls.
+std::vector<Record> synthetic_records(std::size_t count) {
+  std::vector<Record> records;
+  records.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto n = static_cast<std::int64_t>(i);
+    const std::string id = std::to_string(100000 + n);
+    records.push_back({
+        {"{#ID_CLIENTE}", n + 1},
+        {"{#ID_CONTRATO}", n + 50001},
+        {"{#RAZAO_SOCIAL}", "Cliente de Teste Número " + id + " da Silva"},
+        {"{#CPF_CNPJ}", "123.456." + id.substr(0, 3) + "-" + id.substr(3, 2)},
+        {"{#CONTATO_CLIENTE}", i % 5 == 0 ? Value(Null{}) : Value("(11) 9" + id + "-0000")},
+        {"{#STATUS_CLIENTE}", std::int64_t(i % 7 == 0 ? 0 : 1)},
+        {"{#DATA_CADASTRO}", DateTime{2015 + int(i % 9), 1 + int(i % 12), 1 + int(i % 28)}},
+        {"{#VALOR_ATRASO}", 49.9 * double(1 + i % 13) + 0.01 * double(i % 100)},
+        {"{#TITULOS_ATRASO}", std::int64_t(1 + i % 6)},
+        {"{#DATA_VENCIMENTO}", DateTime{2026, 1 + int(i % 11), 1 + int(i % 28)}},
+        {"{#FILIAL}", "Filial " + std::to_string(i % 4)},
+        {"{#CIDADE}", i % 3 ? "São Paulo" : "Campinas"},
+        {"{#BAIRRO}", "Bairro " + std::to_string(i % 150)},
+        {"{#TIPO_CLIENTE}", i % 2 ? "Pessoa Física" : "Pessoa Jurídica"},
+        {"{#IXC_IDENTIFICATION}", "bench-ixc"},
+    });
+  }
+  return records;
+}
+
+double seconds_of(PGconn* conn, const std::vector<Record>& records, store::PageMethod method) {
+  const auto start = std::chrono::steady_clock::now();
+  store::upsert_pages(conn, records, store::get_timestamp(), method);
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 7) {
+    std::cerr << "usage: cobrix_store_bench HOST PORT USER PASSWORD DBNAME ROWS [REPEATS]\n";
+    return 2;
+  }
+  RunSettings settings;
+  settings.postgres_ip = argv[1];
+  settings.postgres_port = argv[2];
+  settings.pg_user = argv[3];
+  settings.pg_password = argv[4];
+  settings.pg_db = argv[5];
+  const std::size_t rows = std::stoul(argv[6]);
+  const int repeats = argc > 7 ? std::stoi(argv[7]) : 3;
+  const std::vector<Record> records = synthetic_records(rows);
+
+  const struct {
+    const char* name;
+    store::PageMethod method;
+  } ways[] = {{"literal", store::PageMethod::literal},
+              {"bound", store::PageMethod::bound},
+              {"prepared", store::PageMethod::prepared}};
+  constexpr double kNone = std::numeric_limits<double>::infinity();
+  double empty[3] = {kNone, kNone, kNone};
+  double full[3] = {kNone, kNone, kNone};
+  try {
+    const store::PgConn conn = store::connect(settings);
+    std::ostream discard(nullptr);
+    for (int round = 0; round < repeats; ++round) {
+      for (int w = 0; w < 3; ++w) {
+        store::exec(conn.get(), "DROP TABLE IF EXISTS ixc_clientes");
+        store::ensure_table(conn.get(), discard);
+        try {  // a cleaner start for the timing; needs a privileged user
+          store::exec(conn.get(), "CHECKPOINT");
+        } catch (const store::PgError&) {
+        }
+        empty[w] = std::min(empty[w], seconds_of(conn.get(), records, ways[w].method));
+        full[w] = std::min(full[w], seconds_of(conn.get(), records, ways[w].method));
+      }
+    }
+    store::exec(conn.get(), "DROP TABLE IF EXISTS ixc_clientes");
+  } catch (const std::exception& e) {
+    std::cerr << "cobrix_store_bench: " << e.what() << '\n';
+    return 1;
+  }
+  std::printf("%zu rows, best of %d\n%-10s %12s %12s %14s\n", rows, repeats, "way", "empty (s)", "full (s)",
+              "rows/s (full)");
+  for (int w = 0; w < 3; ++w)
+    std::printf("%-10s %12.3f %12.3f %14.0f\n", ways[w].name, empty[w], full[w], double(rows) / full[w]);
+  return 0;
+}

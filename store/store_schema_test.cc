@@ -1,0 +1,216 @@
+// Connection, table creation and column migration against the test server.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <iostream>
+
+#include "store/pg_connection.h"
+#include "store/schema.h"
+#include "store/store.h"
+#include "store/store_test_util.h"
+#include "tests/support/process_runner.h"
+
+namespace cobrix::store_test {
+namespace {
+
+const std::string kConnected = "Conectado ao PostgreSQL com sucesso.\n";
+
+// Column names and types in table order.
+std::string columns_of(const TestDatabase& db, const std::string& schema = "public") {
+  std::string text;
+  for (const auto& row : db.query("SELECT column_name, data_type FROM information_schema.columns "
+                                  "WHERE table_name = 'ixc_clientes' AND table_schema = '" +
+                                  schema + "' ORDER BY ordinal_position"))
+    text += *row[0] + " " + *row[1] + "\n";
+  return text;
+}
+
+// Every column but `missing`, with or without the unique key.
+std::string table_without(const std::vector<std::string>& missing, bool with_key) {
+  std::string sql = "CREATE TABLE ixc_clientes (";
+  bool first = true;
+  for (const store::Column& column : store::colunas_tabela) {
+    if (std::find(missing.begin(), missing.end(), column.name) != missing.end()) continue;
+    sql += (first ? "" : ", ") + std::string(column.name) + " " + std::string(column.sql_type);
+    first = false;
+  }
+  return sql + (with_key ? ", UNIQUE (idcliente, ixcidentification))" : ")");
+}
+
+TEST(StoreSchema, StatementTextsAreExact) {
+  EXPECT_EQ(store::create_table_statement(),
+            "\n        CREATE TABLE IF NOT EXISTS ixc_clientes (\n            idcliente INT, idcontrato INT, "
+            "razaosocial TEXT, cpfcnpj TEXT, contatocliente TEXT, valoratraso DOUBLE PRECISION, titulosatraso "
+            "INT, statuscliente INT, datacadastro TIMESTAMP, datavencimento TIMESTAMP, filial TEXT, cidade TEXT, "
+            "bairro TEXT, tipocliente TEXT, ixcidentification TEXT, timestamp TIMESTAMP,\n            UNIQUE "
+            "(idcliente, ixcidentification)\n        );\n    ");
+  EXPECT_STREQ(store::kColumnQuery,
+               "\n        SELECT column_name \n        FROM information_schema.columns \n        WHERE "
+               "table_name='ixc_clientes';\n    ");
+  EXPECT_EQ(store::add_column_statement(store::colunas_tabela.back()),
+            "ALTER TABLE ixc_clientes ADD COLUMN timestamp TIMESTAMP;");
+}
+
+TEST(StoreSchema, EmptyDatabaseGetsAllColumnsAndTheKeyAndNoColumnLines) {
+  const TestDatabase db("schema_empty");
+  const StoreRun run = run_store({}, db.settings());
+  EXPECT_TRUE(run.ok);
+  EXPECT_EQ(run.out, normal_lines(0));
+  EXPECT_EQ(columns_of(db),
+            "idcliente integer\nidcontrato integer\nrazaosocial text\ncpfcnpj text\ncontatocliente text\n"
+            "valoratraso double precision\ntitulosatraso integer\nstatuscliente integer\n"
+            "datacadastro timestamp without time zone\ndatavencimento timestamp without time zone\n"
+            "filial text\ncidade text\nbairro text\ntipocliente text\nixcidentification text\n"
+            "timestamp timestamp without time zone\n");
+  // One constraint, the unique key over exactly the two key columns.
+  EXPECT_EQ(db.scalar("SELECT string_agg(c.contype::text || ':' || pg_get_constraintdef(c.oid), ';') "
+                      "FROM pg_constraint c WHERE c.conrelid = 'ixc_clientes'::regclass"),
+            "u:UNIQUE (idcliente, ixcidentification)");
+  EXPECT_EQ(db.scalar("SELECT count(*) FROM pg_indexes WHERE tablename = 'ixc_clientes'"), "1");
+}
+
+TEST(StoreSchema, MissingColumnsAreAddedInMapOrder) {
+  const TestDatabase db("schema_missing");
+  db.exec(table_without({"timestamp", "bairro"}, true));
+  const StoreRun run = run_store(customers(3, "ixc"), db.settings());
+  EXPECT_TRUE(run.ok);
+  EXPECT_EQ(run.out, kConnected +
+                         "Coluna 'bairro' adicionada à tabela ixc_clientes.\n"
+                         "Coluna 'timestamp' adicionada à tabela ixc_clientes.\n" +
+                         normal_lines(3).substr(kConnected.size()));
+  EXPECT_TRUE(columns_of(db).ends_with("bairro text\ntimestamp timestamp without time zone\n"));
+  EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes WHERE bairro = 'Centro' AND timestamp IS NOT NULL"), "3");
+}
+
+TEST(StoreSchema, AddedKeyColumnWithoutUniqueKeyFailsTheUpsertAndKeepsOldRows) {
+  const TestDatabase db("schema_nokey");
+  db.exec(table_without({"idcliente"}, false));
+  db.exec("INSERT INTO ixc_clientes (ixcidentification, timestamp) VALUES ('old', now() - interval '3 days')");
+  const StoreRun run = run_store(customers(2, "ixc"), db.settings());
+  EXPECT_FALSE(run.ok);
+  EXPECT_EQ(run.out, kConnected +
+                         "Coluna 'idcliente' adicionada à tabela ixc_clientes.\n"
+                         "Enviando 2 registros (Clientes) com UPSERT...\n"
+                         "Erro durante UPSERT em ixc_clientes: ERROR:  there is no unique or exclusion constraint "
+                         "matching the ON CONFLICT specification\n"
+                         "Registros antigos mantidos: o UPSERT não foi concluído.\n");
+  EXPECT_TRUE(columns_of(db).ends_with("idcliente integer\n"));
+  EXPECT_EQ(db.scalar("SELECT count(*) FROM pg_constraint WHERE conrelid = 'ixc_clientes'::regclass"), "0");
+  EXPECT_EQ(db.scalar("SELECT string_agg(ixcidentification, ',') FROM ixc_clientes"), "old");
+}
+
+TEST(StoreSchema, ExistingColumnOfAnotherTypeIsLeftAlone) {
+  const TestDatabase db("schema_type");
+  db.exec(table_without({"statuscliente"}, true) + "; ALTER TABLE ixc_clientes ADD COLUMN statuscliente TEXT");
+  const StoreRun run = run_store(customers(1, "ixc"), db.settings());
+  EXPECT_TRUE(run.ok);
+  EXPECT_EQ(run.out, normal_lines(1));
+  EXPECT_EQ(db.scalar("SELECT data_type FROM information_schema.columns WHERE column_name = 'statuscliente'"),
+            "text");
+  EXPECT_EQ(db.scalar("SELECT statuscliente FROM ixc_clientes"), "1");
+}
+
+TEST(StoreSchema, ColumnOfSameNamedTableInAnotherSchemaCountsAsPresent) {
+  const TestDatabase db("schema_other");
+  db.exec("CREATE SCHEMA other; CREATE TABLE other.ixc_clientes (bairro TEXT); " +
+          table_without({"bairro"}, true));
+  const StoreRun run = run_store(customers(1, "ixc"), db.settings());
+  EXPECT_FALSE(run.ok);  // the working table still lacks bairro, so its upsert fails
+  EXPECT_EQ(run.out.find("Coluna"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Erro durante UPSERT em ixc_clientes: ERROR:  column \"bairro\" of relation "
+                         "\"ixc_clientes\" does not exist"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(columns_of(db).find("bairro"), std::string::npos);
+}
+
+TEST(StoreSchema, RefusedAlterIsReportedAndTheOtherColumnsAreStillTried) {
+  const TestDatabase db("schema_priv");
+  const std::string role = db.name() + "_writer";
+  db.exec(table_without({"bairro", "timestamp"}, true));
+  db.exec("CREATE ROLE " + role + " LOGIN PASSWORD 'writer-pass'; GRANT CREATE, USAGE ON SCHEMA public TO " + role +
+          "; GRANT SELECT, INSERT, UPDATE, DELETE ON ixc_clientes TO " + role);
+  RunSettings settings = db.settings();
+  settings.pg_user = role;
+  settings.pg_password = "writer-pass";
+  const StoreRun run = run_store(customers(1, "ixc"), settings);
+  db.exec("DROP OWNED BY " + role + "; DROP ROLE " + role);  // after the run: roles are cluster-wide
+  EXPECT_FALSE(run.ok);
+  EXPECT_TRUE(run.out.starts_with(kConnected +
+                                  "Erro ao adicionar coluna 'bairro': ERROR:  must be owner of table ixc_clientes\n"
+                                  "Erro ao adicionar coluna 'timestamp': ERROR:  must be owner of table "
+                                  "ixc_clientes\nEnviando 1 registros"))
+      << run.out;
+}
+
+TEST(StoreSchema, RefusedCreationStatementIsAnUnhandledFailure) {
+  const TestDatabase db("schema_nocreate");
+  const std::string role = db.name() + "_reader";
+  db.exec("CREATE ROLE " + role + " LOGIN PASSWORD 'reader-pass'");
+  RunSettings settings = db.settings();
+  settings.pg_user = role;
+  settings.pg_password = "reader-pass";
+  std::string what;
+  std::string out;
+  try {
+    out = run_store({}, settings).out;
+  } catch (const store::PgError& e) {
+    what = e.what();
+  }
+  db.exec("DROP ROLE " + role);
+  EXPECT_TRUE(what.starts_with("ERROR:  permission denied for schema public\n")) << what;
+  EXPECT_EQ(out, "");
+}
+
+TEST(StoreConnection, WrongPasswordClosedPortAndMissingDatabaseGiveOnlyTheConnectionLine) {
+  const TestDatabase db("conn");
+  RunSettings wrong_password = db.settings();
+  wrong_password.pg_password = "not-the-password";
+  RunSettings closed = db.settings();
+  closed.postgres_port = std::to_string(testing::closed_port());
+  RunSettings missing_db = db.settings();
+  missing_db.pg_db = db.name() + "_missing";
+  for (const RunSettings& settings : {wrong_password, closed, missing_db}) {
+    const StoreRun run = run_store(customers(1, "ixc"), settings);
+    EXPECT_FALSE(run.ok);
+    EXPECT_TRUE(run.out.starts_with("Erro ao conectar ao PostgreSQL: connection to server at \"127.0.0.1\""))
+        << run.out;
+    EXPECT_TRUE(run.out.ends_with("\n") && !run.out.ends_with("\n\n")) << run.out;
+    EXPECT_EQ(run.out.find("Conectado"), std::string::npos);
+  }
+  EXPECT_EQ(db.scalar("SELECT count(*) FROM pg_tables WHERE tablename = 'ixc_clientes'"), "0");
+}
+
+TEST(StoreConnection, ErrorTextsKeepTheirLinesAndEndWithOneLineFeed) {
+  EXPECT_EQ(store::as_line("ERROR:  x\nDETAIL:  y\n\n"), "ERROR:  x\nDETAIL:  y\n");
+  EXPECT_EQ(store::as_line("plain"), "plain\n");
+}
+
+TEST(StoreConnection, RollbackRequestOnALostConnectionThrows) {
+  const TestDatabase db("conn_lost");
+  const store::PgConn conn = store::connect(db.settings());
+  db.exec("SELECT pg_terminate_backend(" + std::to_string(PQbackendPID(conn.get())) + ")");
+  EXPECT_THROW(store::exec(conn.get(), "SELECT 1"), store::PgError);
+  EXPECT_THROW(store::request_rollback(conn.get()), store::PgError);
+}
+
+TEST(StoreConnection, NoticesNeverReachTheStandardStreams) {
+  const TestDatabase db("conn_notice");
+  const RunSettings settings = db.settings();
+  const auto store_once = [&] {
+    return testing::capture_forked([&] {
+      return sendPostgresClientes(customers(2, "ixc"), settings, std::cout) ? 0 : 1;
+    });
+  };
+  const testing::Captured first = store_once();
+  const testing::Captured second = store_once();  // table exists: the server sends a notice
+  EXPECT_EQ(first.status, 0);
+  EXPECT_EQ(first.err, "");
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(second.out, normal_lines(2));
+  EXPECT_EQ(second.err, "");
+}
+
+}  // namespace
+}  // namespace cobrix::store_test

@@ -1,0 +1,171 @@
+// The normal run end to end through the built program: the sample IXC
+// database into an empty PostgreSQL database, its five lines, the stored
+// rows, a failing store, and several installations at once.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/support/process_runner.h"
+#include "tests/support/test_servers.h"
+
+namespace cobrix {
+namespace {
+
+using testing::Captured;
+using testing::MariaAdmin;
+using testing::PgAdmin;
+using testing::ServerAddress;
+
+std::string five_lines(std::size_t count) {
+  return "Conectado ao PostgreSQL com sucesso.\nEnviando " + std::to_string(count) +
+         " registros (Clientes) com UPSERT...\nUPSERT em ixc_clientes concluído com sucesso!\n"
+         "Registros antigos (mais de 1 dia) apagados.\nOK\n";
+}
+
+// The sample IXC database in MariaDB and an empty PostgreSQL database, both
+// dropped at the end.
+class Installation {
+ public:
+  Installation() {
+    const auto servers = testing::test_servers();
+    if (!servers) throw std::runtime_error("no test servers");
+    maria_ = servers->mariadb;
+    pg_ = servers->postgres;
+    ixc_ = testing::unique_database_name("e2e_ixc");
+    pg_db_ = testing::unique_database_name("e2e_pg");
+    MariaAdmin(maria_).exec("CREATE DATABASE " + ixc_ + " CHARACTER SET utf8mb4");
+    const std::string load = "mariadb --no-defaults --default-character-set=utf8mb4 -h" + maria_.host + " -P" +
+                             maria_.port + " -u" + maria_.user + " -p" + maria_.password + " " + ixc_ + " < " +
+                             COBRIX_SOURCE_DIR + "/sample/ixc_sample.sql";
+    if (std::system(load.c_str()) != 0) throw std::runtime_error("cannot load the sample: " + load);
+    PgAdmin(pg_).exec("CREATE DATABASE " + pg_db_);
+  }
+  ~Installation() {
+    try {
+      MariaAdmin(maria_).exec("DROP DATABASE IF EXISTS " + ixc_);
+      PgAdmin(pg_).exec("DROP DATABASE IF EXISTS " + pg_db_ + " WITH (FORCE)");
+    } catch (...) {
+    }
+  }
+
+  Captured run(const std::string& zabbix_host, const std::string& pg_password = "") const {
+    return testing::run_program(COBRIX_BIN, {"cobrix", "descobertaClientes", maria_.host, maria_.port, maria_.user,
+                                             maria_.password, ixc_, pg_.host, pg_.port, pg_db_, pg_.user,
+                                             pg_password.empty() ? pg_.password : pg_password, zabbix_host});
+  }
+  testing::Rows pg(const std::string& sql) const { return PgAdmin(pg_, pg_db_).query(sql); }
+  std::string pg_value(const std::string& sql) const { return pg(sql).at(0).at(0).value_or("NULL"); }
+  testing::Rows ixc(const std::string& sql) const { return MariaAdmin(maria_, ixc_).query(sql); }
+
+ private:
+  ServerAddress maria_;
+  ServerAddress pg_;
+  std::string ixc_;
+  std::string pg_db_;
+};
+
+// The customer ids of the debug report, in report order.
+std::vector<std::string> reported_ids(const std::string& report) {
+  std::vector<std::string> ids;
+  std::istringstream lines(report);
+  const std::string head = "{'{#ID_CLIENTE}': ";
+  for (std::string line; std::getline(lines, line);)
+    if (line.starts_with(head)) ids.push_back(line.substr(head.size(), line.find(',') - head.size()));
+  return ids;
+}
+
+TEST(NormalRun, SampleIntoAnEmptyDatabaseThenASecondRun) {
+  const Installation site;
+  const Captured debug = site.run("debug");
+  ASSERT_EQ(debug.status, 0) << debug.err;
+  std::vector<std::string> ids = reported_ids(debug.out);
+  ASSERT_GE(ids.size(), 40u);
+
+  const Captured first = site.run("zbx-e2e");
+  EXPECT_EQ(first.out, five_lines(ids.size()));
+  EXPECT_EQ(first.err, "");
+  EXPECT_EQ(first.status, 0);
+
+  // One row per reported customer, all with this installation and one run time.
+  std::vector<std::string> stored;
+  for (const auto& row : site.pg("SELECT idcliente FROM ixc_clientes ORDER BY idcliente")) stored.push_back(*row[0]);
+  std::sort(ids.begin(), ids.end(), [](const auto& a, const auto& b) { return std::stol(a) < std::stol(b); });
+  EXPECT_EQ(stored, ids);
+  EXPECT_EQ(site.pg_value("SELECT count(DISTINCT timestamp) || ':' || string_agg(DISTINCT ixcidentification, ',') "
+                          "FROM ixc_clientes WHERE timestamp > localtimestamp - interval '5 minutes'"),
+            "1:zbx-e2e");
+
+  // Texts arrive byte for byte as the IXC database holds them.
+  for (const auto& row : site.ixc("SELECT id, razao, bairro FROM cliente WHERE id IN (215, 216, 217, 218, 219)")) {
+    const testing::Rows pg = site.pg("SELECT razaosocial, bairro FROM ixc_clientes WHERE idcliente = " + *row[0]);
+    ASSERT_EQ(pg.size(), 1u) << *row[0];
+    EXPECT_EQ(pg[0][0], row[1]);
+    EXPECT_EQ(pg[0][1], row[2]);
+  }
+  // Null and empty contact, null sign-up date, inactive status, exact amounts.
+  EXPECT_EQ(site.pg_value("SELECT string_agg(idcliente || '=' || coalesce(contatocliente, 'NULL'), ',' ORDER BY "
+                          "idcliente) FROM ixc_clientes WHERE idcliente IN (201, 202)"),
+            "201=NULL,202=NULL");
+  EXPECT_EQ(site.pg_value("SELECT coalesce(datacadastro::text, 'NULL') FROM ixc_clientes WHERE idcliente = 208"),
+            "NULL");
+  EXPECT_EQ(site.pg_value("SELECT statuscliente || ':' || (valoratraso = 10.01::float8) FROM ixc_clientes WHERE "
+                          "idcliente = 223"),
+            "0:true");
+  EXPECT_EQ(site.pg_value("SELECT string_agg((valoratraso = CASE idcliente WHEN 216 THEN 210.25::float8 ELSE "
+                          "0.01::float8 END)::text, ',') FROM ixc_clientes WHERE idcliente IN (216, 218)"),
+            "true,true");
+
+  const std::string first_time = site.pg_value("SELECT max(timestamp) FROM ixc_clientes");
+  const Captured second = site.run("zbx-e2e");  // the table exists now: the server sends a notice
+  EXPECT_EQ(second.out, five_lines(ids.size()));
+  EXPECT_EQ(second.err, "");
+  EXPECT_EQ(second.status, 0);
+  EXPECT_EQ(site.pg_value("SELECT count(*) || ':' || bool_and(timestamp > '" + first_time + "') FROM ixc_clientes"),
+            std::to_string(ids.size()) + ":true");
+}
+
+TEST(NormalRun, FailedStoreEndsWithoutOKAndWithStatusOne) {
+  const Installation site;
+  const Captured refused = site.run("zbx-e2e", "wrong-password");
+  EXPECT_TRUE(refused.out.starts_with("Erro ao conectar ao PostgreSQL: ")) << refused.out;
+  EXPECT_EQ(std::count(refused.out.begin(), refused.out.end(), '\n'), 1) << refused.out;
+  EXPECT_EQ(refused.err, "");
+  EXPECT_EQ(refused.status, 1);
+
+  // A table without the unique key: the upsert fails, old rows stay.
+  site.pg("CREATE TABLE ixc_clientes (idcliente INT, ixcidentification TEXT, timestamp TIMESTAMP); "
+          "INSERT INTO ixc_clientes VALUES (1, 'old', now() - interval '3 days')");
+  const Captured failed = site.run("zbx-e2e");
+  EXPECT_NE(failed.out.find("\nErro durante UPSERT em ixc_clientes: "), std::string::npos) << failed.out;
+  EXPECT_TRUE(failed.out.ends_with("\nRegistros antigos mantidos: o UPSERT não foi concluído.\n")) << failed.out;
+  EXPECT_EQ(failed.err, "");
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(site.pg_value("SELECT string_agg(ixcidentification, ',') FROM ixc_clientes"), "old");
+}
+
+TEST(NormalRun, SeveralInstallationsStartedAtOnceAllEndWithOK) {
+  const Installation site;
+  constexpr int kRuns = 5;
+  std::vector<Captured> results(kRuns);
+  std::vector<std::thread> runs;
+  for (int i = 0; i < kRuns; ++i)
+    runs.emplace_back([&, i] { results[i] = site.run("zbx-" + std::to_string(i)); });
+  for (std::thread& t : runs) t.join();
+  std::set<std::string> counts;
+  for (const Captured& result : results) {
+    EXPECT_EQ(result.status, 0) << result.out << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_TRUE(result.out.ends_with("\nOK\n")) << result.out;
+  }
+  for (const auto& row : site.pg("SELECT count(*) FROM ixc_clientes GROUP BY ixcidentification")) counts.insert(*row[0]);
+  EXPECT_EQ(site.pg_value("SELECT count(DISTINCT ixcidentification) FROM ixc_clientes"), std::to_string(kRuns));
+  EXPECT_EQ(counts.size(), 1u);  // every installation stored the same customers
+}
+
+}  // namespace
+}  // namespace cobrix
