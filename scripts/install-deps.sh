@@ -7,6 +7,7 @@ packages=(
   libmariadb-dev libpq-dev libutf8proc-dev
   libgtest-dev googletest
   mariadb-server mariadb-client postgresql-15 postgresql-client-15
+  zabbix-agent dpkg-dev file
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Builds the Debian package from BUILD_DIR, installs it with dpkg -i, and
+# runs the installed program: the version banner (also through the Zabbix
+# external-scripts link) and the demo's debug run on the sample IXC database
+# in a throwaway MariaDB. Removes the package again at the end unless
+# KEEP_PACKAGE=1.
+#   usage: scripts/package-check.sh BUILD_DIR
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:?usage: package-check.sh BUILD_DIR}" && pwd)
+
+cmake --build "$build" --target cobrix cobrix_man -j 2 >/dev/null
+(cd "$build" && rm -f cobrix_*.deb && cpack -G DEB >/dev/null)
+deb=$(ls "$build"/cobrix_*.deb)
+echo "pacote: $(basename "$deb")"
+dpkg-deb -f "$deb" Depends
+
+servers=$(mktemp -d "${TMPDIR:-/tmp}/cobrix-package-check.XXXXXX")
+cleanup() {
+  "$top/tests/servers/stop.sh" "$servers"
+  [ "${KEEP_PACKAGE:-0}" = 1 ] || dpkg -r cobrix >/dev/null
+}
+trap cleanup EXIT
+dpkg -i "$deb" >/dev/null
+
+fail() { echo "package-check: FALHA: $*" >&2; exit 1; }
+for f in /usr/bin/cobrix /usr/share/man/man1/cobrix.1.gz /usr/lib/cobrix/cobrix-agent \
+         /usr/share/doc/cobrix/zabbix/cobrix_template.yaml; do
+  [ -e "$f" ] || fail "$f não foi instalado"
+done
+[ "$(readlink -f /usr/lib/zabbix/externalscripts/cobrix)" = /usr/bin/cobrix ] ||
+  fail "/usr/lib/zabbix/externalscripts/cobrix não aponta para /usr/bin/cobrix"
+
+echo '$ /usr/bin/cobrix version'
+banner=$(/usr/bin/cobrix version)
+printf '%s\n' "$banner"
+[ "$(printf '%s\n' "$banner" | tail -n 1)" = "/usr/bin/cobrix  1.0.1" ] || fail "banner inesperado"
+/usr/lib/zabbix/externalscripts/cobrix version | grep -qx '/usr/lib/zabbix/externalscripts/cobrix  1.0.1' ||
+  fail "o link de external scripts não executa o programa"
+
+"$top/tests/servers/start.sh" "$servers" --mariadb-only >/dev/null
+# shellcheck disable=SC1091
+. "$servers/env"
+mariadb --no-defaults --socket="$MARIADB_SOCKET" -uroot -e "CREATE DATABASE ixc CHARACTER SET utf8mb4"
+mariadb --no-defaults --socket="$MARIADB_SOCKET" -uroot --default-character-set=utf8mb4 ixc < "$top/sample/ixc_sample.sql"
+
+echo '$ /usr/bin/cobrix descobertaClientes ... debug'
+status=0
+report=$(/usr/bin/cobrix descobertaClientes "$MARIADB_HOST" "$MARIADB_PORT" "$MARIADB_USER" "$MARIADB_PASSWORD" ixc \
+  127.0.0.1 5432 unused unused unused debug) || status=$?
+printf '%s\n' "$report"
+[ $status = 0 ] || fail "a execução de depuração terminou com status $status"
+[ "$(printf '%s\n' "$report" | head -n 1)" = "Modo debug ativado." ] || fail "o relatório não começa por 'Modo debug ativado.'"
+printf '%s\n' "$report" | grep -q "Total de clientes ativos em atraso:" || fail "o relatório não traz os totais"
+echo "package-check: OK"
