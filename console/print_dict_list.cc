@@ -49,7 +49,7 @@ void print_dict_list(const std::vector<Record>& dict_list, std::ostream& out) {
     }
 
     for (std::size_t i = 0; i < record.size(); ++i) {
-      std::string key = record[i].key;
+      std::string key(record[i].key);
       pad_to(key, key_width);
       if (texts[i]) {
         // The whole line goes out in one write, so a failed write leaves no
@@ -62,7 +62,7 @@ void print_dict_list(const std::vector<Record>& dict_list, std::ostream& out) {
         out.clear();
       }
       out << key << '\n';
-      if (!out) throw std::runtime_error("print_dict_list: falha ao escrever a linha de '" + record[i].key + "'");
+      if (!out) throw std::runtime_error("print_dict_list: falha ao escrever a linha de '" + std::string(record[i].key) + "'");
     }
     out << '\n';
   }

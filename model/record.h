@@ -33,8 +33,11 @@ struct Null {
 // One value of a record: null, integer, double, UTF-8 text or date-time.
 using Value = std::variant<Null, std::int64_t, double, std::string, DateTime>;
 
+// A key is a view: records are many and their keys are few constants, so a
+// key refers to text that outlives the record (a string literal or other
+// static text) instead of holding a copy per record.
 struct Field {
-  std::string key;
+  std::string_view key;
   Value value;
 
   friend bool operator==(const Field&, const Field&) = default;
