@@ -3,6 +3,7 @@
 #include <cctype>
 #include <set>
 
+#include "store/messages.h"
 #include "store/pg_connection.h"
 
 namespace cobrix::store {
@@ -71,9 +72,9 @@ void ensure_table(PGconn* conn, std::ostream& out) {
     if (colunas_existentes.contains(lower(column.name))) continue;
     try {
       exec(conn, add_column_statement(column));
-      out << "Coluna '" << column.name << "' adicionada à tabela ixc_clientes." << std::endl;
+      say(out, "Coluna '" + std::string(column.name) + "' adicionada à tabela ixc_clientes.");
     } catch (const PgError& e) {
-      out << "Erro ao adicionar coluna '" << column.name << "': " << as_line(e.what()) << std::flush;
+      say_error(out, "Erro ao adicionar coluna '" + std::string(column.name) + "': ", e);
     }
   }
 }

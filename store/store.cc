@@ -1,6 +1,7 @@
 #include "store/store.h"
 
 #include "model/phase_log.h"
+#include "store/messages.h"
 #include "store/pg_connection.h"
 #include "store/schema.h"
 #include "store/upsert.h"
@@ -12,13 +13,8 @@ namespace {
 // The way pages travel, chosen by measurement (see store_bench.cc).
 constexpr store::PageMethod kPageMethod = store::PageMethod::prepared;
 
-// Each line is flushed at once: at a timeout the run is killed and only the
-// lines already written reach the caller.
-void say(std::ostream& out, std::string_view line) { out << line << '\n' << std::flush; }
-
-void say_error(std::ostream& out, std::string_view prefix, const std::exception& e) {
-  out << prefix << store::as_line(e.what()) << std::flush;
-}
+using store::say;
+using store::say_error;
 
 }  // namespace
 
