@@ -27,6 +27,12 @@ std::string kind_name(const std::exception& e) {
   return status == 0 && name ? name.get() : typeid(e).name();
 }
 
+// The report of a failure that no operation handled, on standard error.
+void report_failure(const std::exception& e) {
+  std::cout.flush();
+  std::cerr << "cobrix: falha não tratada (" << kind_name(e) << "): " << e.what() << '\n';
+}
+
 // The mode dispatch, run inside the limited scope. Returns the exit status.
 int dispatch(const RunConfig& config) {
   try {
@@ -45,8 +51,7 @@ int dispatch(const RunConfig& config) {
   } catch (const ExitRequest& exit) {
     return exit.status;
   } catch (const std::exception& e) {
-    std::cout.flush();
-    std::cerr << "cobrix: falha não tratada (" << kind_name(e) << "): " << e.what() << '\n';
+    report_failure(e);
     return 1;
   }
 }
@@ -83,7 +88,7 @@ int run_driver(int argc, char** argv, int runtime_limit) {
     std::cout << timeout.what() << '\n';
     status = 0;
   } catch (const std::exception& e) {
-    std::cerr << "cobrix: falha não tratada (" << kind_name(e) << "): " << e.what() << '\n';
+    report_failure(e);
     status = 1;
   }
   if (!flush_standard_streams() && status == 0) status = 2;
