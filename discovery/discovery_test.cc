@@ -44,7 +44,7 @@ std::string collapse_whitespace(std::string_view text) {
   return out;
 }
 
-TEST(QueryText, IsPartTwoOnesStatementSpreadOverIndentedLines) {
+TEST(QueryText, IsTheOverdueStatementSpreadOverIndentedLines) {
   EXPECT_EQ(collapse_whitespace(kOverdueCustomersQuery),
             "SELECT cliente.id as idCliente, fn_areceber.id_contrato AS idContrato, cliente.razao as razaoSocial, "
             "cliente.cnpj_cpf as cpfCnpj, cliente.telefone_celular as contatoCliente, cliente.ativo as "

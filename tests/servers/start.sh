@@ -70,26 +70,32 @@ fi
 if [ $want_postgres = 1 ]; then
   pport=$(free_port)
   ppass=cobrix-pg-$RANDOM
-  mkdir -p "$dir/pgsock" "$dir/pg"
-  chmod 700 "$dir/pg"
-  echo "$ppass" > "$dir/pgpass"
-  : > "$dir/pg.log"
-  chown postgres "$dir/pgsock" "$dir/pgpass" "$dir/pg" "$dir/pg.log"
-  runuser -u postgres -- /usr/lib/postgresql/15/bin/initdb -D "$dir/pg" -U postgres \
-    --auth-local=trust --auth-host=scram-sha-256 --pwfile="$dir/pgpass" -E UTF8 --locale=C.UTF-8 \
+  # PostgreSQL runs as the postgres user, which may not be able to reach DIR
+  # (a clone below a private folder), so its files live in a folder of their
+  # own under /tmp; DIR/env names it for stop.sh.
+  pgdir=$(mktemp -d /tmp/cobrix-pg.XXXXXX)
+  chmod 755 "$pgdir"
+  echo "PG_DIR=$pgdir" >> "$dir/env"
+  mkdir -p "$pgdir/sock" "$pgdir/data"
+  chmod 700 "$pgdir/data"
+  echo "$ppass" > "$pgdir/pass"
+  : > "$pgdir/server.log"
+  chown postgres "$pgdir/sock" "$pgdir/pass" "$pgdir/data" "$pgdir/server.log"
+  runuser -u postgres -- /usr/lib/postgresql/15/bin/initdb -D "$pgdir/data" -U postgres \
+    --auth-local=trust --auth-host=scram-sha-256 --pwfile="$pgdir/pass" -E UTF8 --locale=C.UTF-8 \
     >"$dir/pg-initdb.log" 2>&1
-  rm -f "$dir/pgpass"
+  rm -f "$pgdir/pass"
   shared=128MB; [ $big = 1 ] && shared=1GB
-  runuser -u postgres -- /usr/lib/postgresql/15/bin/pg_ctl -D "$dir/pg" -l "$dir/pg.log" -w -t 60 \
-    -o "-p $pport -k $dir/pgsock -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c shared_buffers=$shared -c max_connections=100 -c shared_preload_libraries=pg_stat_statements -c pg_stat_statements.track=all" \
+  runuser -u postgres -- /usr/lib/postgresql/15/bin/pg_ctl -D "$pgdir/data" -l "$pgdir/server.log" -w -t 60 \
+    -o "-p $pport -k $pgdir/sock -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c shared_buffers=$shared -c max_connections=100 -c shared_preload_libraries=pg_stat_statements -c pg_stat_statements.track=all" \
     start >/dev/null
   cat >>"$dir/env" <<ENV
 PG_HOST=127.0.0.1
 PG_PORT=$pport
 PG_USER=postgres
 PG_PASSWORD=$ppass
-PG_SOCKET_DIR=$dir/pgsock
-PG_PID=$(head -1 "$dir/pg/postmaster.pid")
+PG_SOCKET_DIR=$pgdir/sock
+PG_PID=$(head -1 "$pgdir/data/postmaster.pid")
 ENV
 fi
 echo "servers up: $(tr '\n' ' ' < "$dir/env" | sed 's/PASSWORD=[^ ]*/PASSWORD=*/g')"

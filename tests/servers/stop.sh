@@ -4,14 +4,17 @@ set -u
 dir=$1
 [ -f "$dir/env" ] || { rm -rf "$dir"; exit 0; }
 pids=()
+pg_dir=
 while IFS='=' read -r name value; do
   case $name in
     MARIADB_PID) kill -TERM "$value" 2>/dev/null && pids+=("$value") ;;
     PG_PID) kill -INT "$value" 2>/dev/null && pids+=("$value") ;;  # fast shutdown
+    PG_DIR) pg_dir=$value ;;
   esac
 done < "$dir/env"
 for pid in "${pids[@]}"; do
   for _ in $(seq 1 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
   kill -KILL "$pid" 2>/dev/null || true
 done
+case $pg_dir in /tmp/cobrix-pg.*) rm -rf "$pg_dir" ;; esac
 rm -rf "$dir"
