@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "model/failure.h"
 #include "model/run_config.h"
 
 struct st_mysql;
@@ -15,10 +16,10 @@ namespace cobrix {
 // A failure of the IXC database: connection, statement or fetch. Carries the
 // client library's error number and text. Not handled by the program: it
 // travels to the run driver (report on standard error, status 1).
-class MysqlError : public std::runtime_error {
+class MysqlError : public Failure {
  public:
   MysqlError(unsigned error_number, const std::string& message)
-      : std::runtime_error(message), error_number_(error_number) {}
+      : Failure(kIxcMysqlKind, message), error_number_(error_number) {}
   unsigned error_number() const { return error_number_; }
 
  private:

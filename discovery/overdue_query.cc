@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "discovery/ixc_connection.h"
+#include "model/failure.h"
 
 namespace cobrix {
 
@@ -131,7 +132,7 @@ Kind kind_of(const MYSQL_FIELD& field) {
   std::string customer;
   if (cells.size() > first)
     if (const auto* id = std::get_if<std::int64_t>(&cells[first])) customer = ", cliente " + std::to_string(*id);
-  throw std::runtime_error("Valor inválido do MySQL do IXC na coluna '" + std::string(field.name) + "' (linha " +
+  throw ConversionError("Valor inválido do MySQL do IXC na coluna '" + std::string(field.name) + "' (linha " +
                            std::to_string(row + 1) + customer + "): " + what);
 }
 

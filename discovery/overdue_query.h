@@ -67,7 +67,7 @@ extern const std::string_view kOverdueCustomersQuery;
 // Runs the overdue-customers statement on `conn` as one plain statement,
 // fetches every row at once and returns them in the server's order. Opens and
 // closes nothing but its result; prints nothing. Throws MysqlError when the
-// statement or the fetch fails, std::runtime_error when a value cannot be
+// statement or the fetch fails, ConversionError when a value cannot be
 // mapped (a text that is not valid UTF-8, an integer out of range).
 ResultRows obterDadosCliente(IxcConnection& conn);
 

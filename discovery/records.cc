@@ -7,12 +7,14 @@
 #include <stdexcept>
 #include <unordered_map>
 
+#include "model/failure.h"
+
 namespace cobrix {
 
 namespace {
 
 [[noreturn]] void conversion_failure(std::size_t row, const char* column, const std::string& what) {
-  throw std::runtime_error("Não foi possível converter '" + std::string(column) + "' da linha " +
+  throw ConversionError("Não foi possível converter '" + std::string(column) + "' da linha " +
                            std::to_string(row + 1) + " do resultado do IXC: " + what);
 }
 
@@ -79,7 +81,7 @@ DateTime to_local_datetime(const DateTime& f) {
   const std::time_t seconds = std::mktime(&tm);
   std::tm local{};
   if (tm.tm_wday == -1 || !localtime_r(&seconds, &local))
-    throw std::runtime_error("A data " + std::to_string(f.year) + "-" + std::to_string(f.month) + "-" +
+    throw ConversionError("A data " + std::to_string(f.year) + "-" + std::to_string(f.month) + "-" +
                              std::to_string(f.day) + " não pode ser convertida para a hora local");
   return DateTime{local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
                   local.tm_sec, 0};
@@ -92,7 +94,7 @@ double decimal_to_double(const std::string& text) {
   const char* end = begin + text.size();
   const auto [ptr, ec] = std::from_chars(begin, end, value);
   if (ec != std::errc() || ptr != end)
-    throw std::runtime_error("O valor '" + text + "' do IXC não é um número decimal");
+    throw ConversionError("O valor '" + text + "' do IXC não é um número decimal");
   return value;
 }
 
@@ -117,7 +119,7 @@ Value round_total(const Value& total) {
 DiscoveryResult build_records(ResultRows&& rows_in, const std::string& zabbix_host) {
   ResultRows rows = std::move(rows_in);  // released when the records are built
   if (rows.columns != 14 && rows.size() > 0)
-    throw std::runtime_error("O resultado do IXC tem " + std::to_string(rows.columns) +
+    throw ConversionError("O resultado do IXC tem " + std::to_string(rows.columns) +
                              " colunas por linha; esperadas 14");
   DiscoveryResult result;
   Totals& t = result.totals;

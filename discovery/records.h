@@ -35,7 +35,7 @@ struct DiscoveryResult {
 
 // Builds one record per result row (fourteen values by position), in
 // row order, and the totals, with the amount totals already rounded to two
-// decimals. Consumes the rows' texts. Throws std::runtime_error when a value
+// decimals. Consumes the rows' texts. Throws ConversionError when a value
 // cannot be converted (an amount that is not a number, a date value that is
 // not a date, a title count that is not an integer).
 DiscoveryResult build_records(ResultRows&& rows, const std::string& zabbix_host);

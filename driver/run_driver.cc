@@ -1,18 +1,18 @@
 #include "driver/run_driver.h"
 
-#include <cxxabi.h>
 #include <signal.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <iostream>
-#include <memory>
-#include <typeinfo>
+#include <new>
+#include <string_view>
+#include <system_error>
 
 #include "console/version_banner.h"
 #include "corvakit/process_library.h"
 #include "discovery/discovery.h"
 #include "driver/command_line.h"
+#include "model/failure.h"
 
 namespace cobrix {
 
@@ -20,17 +20,20 @@ namespace {
 
 namespace process = corvakit::process_library;
 
-std::string kind_name(const std::exception& e) {
-  int status = 0;
-  const std::unique_ptr<char, decltype(&std::free)> name(
-      abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status), &std::free);
-  return status == 0 && name ? name.get() : typeid(e).name();
+// What failed, in the operator's words: the part named by the failure, or
+// the system for what the operating system or the process refused.
+std::string_view failure_kind(const std::exception& e, std::string_view otherwise) {
+  if (const auto* failure = dynamic_cast<const Failure*>(&e)) return failure->kind();
+  if (dynamic_cast<const std::bad_alloc*>(&e)) return "sistema: memória esgotada";
+  if (dynamic_cast<const std::system_error*>(&e)) return "sistema";
+  return otherwise;
 }
 
-// The report of a failure that no operation handled, on standard error.
-void report_failure(const std::exception& e) {
+// The report of a failure that no operation handled, on standard error:
+// "cobrix: erro (<what failed>): <message>".
+void report_failure(const std::exception& e, std::string_view otherwise) {
   std::cout.flush();
-  std::cerr << "cobrix: falha não tratada (" << kind_name(e) << "): " << e.what() << '\n';
+  std::cerr << "cobrix: erro (" << failure_kind(e, otherwise) << "): " << e.what() << '\n';
 }
 
 // The mode dispatch, run inside the limited scope. Returns the exit status.
@@ -51,7 +54,7 @@ int dispatch(const RunConfig& config) {
   } catch (const ExitRequest& exit) {
     return exit.status;
   } catch (const std::exception& e) {
-    report_failure(e);
+    report_failure(e, "erro interno do cobrix");
     return 1;
   }
 }
@@ -88,7 +91,9 @@ int run_driver(int argc, char** argv, int runtime_limit) {
     std::cout << timeout.what() << '\n';
     status = 0;
   } catch (const std::exception& e) {
-    report_failure(e);
+    // Failures of the limiter itself: the child could not be started, or
+    // died by a signal (a crash, the out-of-memory killer).
+    report_failure(e, "sistema");
     status = 1;
   }
   if (!flush_standard_streams() && status == 0) status = 2;

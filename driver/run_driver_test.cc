@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -60,6 +61,18 @@ TEST(VersionMode, BannerInBothLayouts) {
     ASSERT_TRUE(result.out.starts_with(" "));
     EXPECT_TRUE(result.out.ends_with("\n cobrix  1.0.1\n")) << result.out;
     EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 2);
+  }
+}
+
+TEST(VersionMode, BannerThatCannotBeWrittenEndsWithTwo) {
+  // The banner ends the run by an exit request; output lost on the way must
+  // still not pass for a normal end.
+  for (const auto& args : {std::vector<std::string>{"cobrix", "version"}, full("version")}) {
+    RunOptions options;
+    options.stdout_path = "/dev/full";
+    const Captured result = run(args, options);
+    EXPECT_EQ(result.status, 2) << args.size();
+    EXPECT_EQ(result.err, "") << args.size();
   }
 }
 

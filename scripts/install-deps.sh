@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   libmariadb-dev libpq-dev libutf8proc-dev
   libgtest-dev googletest
-  mariadb-server mariadb-client postgresql-15 postgresql-client-15
+  mariadb-server mariadb-client postgresql-15 postgresql-client-15 pgbouncer tzdata
   zabbix-agent dpkg-dev file
 )
 missing=()

@@ -36,6 +36,12 @@ PgResult check(PGconn* conn, PGresult* raw) {
 
 PgResult exec(PGconn* conn, const std::string& sql) { return check(conn, PQexec(conn, sql.c_str())); }
 
+bool owns_server_session(PGconn* conn) {
+  const PgResult res = exec(conn, "SELECT pg_backend_pid()");
+  if (PQntuples(res.get()) != 1 || PQgetisnull(res.get(), 0, 0)) return false;
+  return std::string_view(PQgetvalue(res.get(), 0, 0)) == std::to_string(PQbackendPID(conn));
+}
+
 void request_rollback(PGconn* conn) {
   if (PQstatus(conn) != CONNECTION_OK) throw PgError(connection_message(conn), "");
   if (PQtransactionStatus(conn) == PQTRANS_IDLE) return;

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "model/failure.h"
 #include "model/run_config.h"
 
 namespace cobrix::store {
@@ -19,10 +20,10 @@ std::string as_line(std::string_view message);
 // A failed libpq operation. what() is libpq's message without its trailing
 // line feeds (it may span several lines); sqlstate() is the five-character
 // SQLSTATE when the server reported one, else empty.
-class PgError : public std::runtime_error {
+class PgError : public Failure {
  public:
   PgError(std::string_view message, std::string sqlstate)
-      : std::runtime_error(trimmed(message)), sqlstate_(std::move(sqlstate)) {}
+      : Failure(kPostgresKind, trimmed(message)), sqlstate_(std::move(sqlstate)) {}
   const std::string& sqlstate() const { return sqlstate_; }
 
  private:
@@ -57,6 +58,15 @@ PgResult check(PGconn* conn, PGresult* res);
 // Runs one plain statement (autocommit: it commits by itself) and returns
 // its result. Throws PgError when the server refuses it.
 PgResult exec(PGconn* conn, const std::string& sql);
+
+// True when the server session that answers on `conn` is the one that libpq
+// opened: the server's pg_backend_pid() is the process id of the backend key
+// that the connection received at start-up. A pooler must hand its clients
+// backend keys of its own (cancel requests reach the pooler, which finds the
+// client by that key), so behind any pooler this is false; directly it is
+// true, and every later round trip on `conn` reaches that same session.
+// Throws PgError when the query fails.
+bool owns_server_session(PGconn* conn);
 
 // The rollback request after a failed statement. Without an open
 // transaction (the autocommit case) there is nothing to undo and nothing is

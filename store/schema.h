@@ -50,8 +50,10 @@ std::string add_column_statement(const Column& column);
 // "Coluna" line per added column and an "Erro ao adicionar coluna" line per
 // refused one (which is not a failure). The creation statement is retried
 // once when a concurrent run created the table at the same moment (SQLSTATE
-// 23505, 42P07 or 42710). Throws PgError when the creation statement or the column
-// query fails.
+// 23505, 42P07 or 42710); when it is refused for lack of privilege (42501)
+// and the role can see a table named ixc_clientes, the run goes on with that
+// table. Throws PgError when the creation statement (otherwise) or the
+// column query fails.
 void ensure_table(PGconn* conn, std::ostream& out);
 
 }  // namespace cobrix::store

@@ -10,8 +10,15 @@ namespace cobrix {
 
 namespace {
 
-// The way pages travel, chosen by measurement (see store_bench.cc).
-constexpr store::PageMethod kPageMethod = store::PageMethod::prepared;
+// The way pages travel. A statement prepared once and executed for every
+// page is the fastest (the server parses the 16,000-parameter text once),
+// but it lives in the server session across round trips: only on a session
+// that belongs to this connection alone can no other client's statement take
+// its place. Behind a pooler each page travels with its own text in the one
+// round trip that executes it. Chosen by measurement (see bench/).
+store::PageMethod page_method(PGconn* conn) {
+  return store::owns_server_session(conn) ? store::PageMethod::prepared : store::PageMethod::bound;
+}
 
 using store::say;
 using store::say_error;
@@ -37,7 +44,8 @@ bool sendPostgresClientes(const std::vector<Record>& descobertaClientes, const R
   bool upserted = true;
   try {
     const PhaseTimer timer("upsert");
-    store::upsert_pages(conn.get(), descobertaClientes, timestamp_now, kPageMethod);
+    if (!descobertaClientes.empty())
+      store::upsert_pages(conn.get(), descobertaClientes, timestamp_now, page_method(conn.get()));
     say(out, "UPSERT em ixc_clientes concluído com sucesso!");
   } catch (const std::exception& e) {
     say_error(out, "Erro durante UPSERT em ixc_clientes: ", e);

@@ -1,16 +1,21 @@
 #!/usr/bin/env bash
 # Starts a throwaway MariaDB and PostgreSQL 15 pair on loopback, on free
 # ports, with their data in DIR, and writes DIR/env with how to reach them.
+# With PostgreSQL comes a pgbouncer in front of it (its own free port): every
+# database in transaction pooling with a pool of 2 server connections per
+# database and user, and the database "pooler_session" in session pooling.
+# --durable keeps PostgreSQL's fsync and synchronous commit on (benchmarks).
 # Stop them with stop.sh DIR.
-#   usage: start.sh DIR [--mariadb-only|--postgres-only] [--big]
+#   usage: start.sh DIR [--mariadb-only|--postgres-only] [--big] [--durable]
 set -euo pipefail
 dir=$1; shift || true
-want_mariadb=1 want_postgres=1 big=0
+want_mariadb=1 want_postgres=1 big=0 durable=0
 for arg in "$@"; do
   case $arg in
     --mariadb-only) want_postgres=0 ;;
     --postgres-only) want_mariadb=0 ;;
     --big) big=1 ;;
+    --durable) durable=1 ;;
     *) echo "start.sh: unknown option $arg" >&2; exit 2 ;;
   esac
 done
@@ -86,8 +91,9 @@ if [ $want_postgres = 1 ]; then
     >"$dir/pg-initdb.log" 2>&1
   rm -f "$pgdir/pass"
   shared=128MB; [ $big = 1 ] && shared=1GB
+  speed="-c fsync=off -c synchronous_commit=off -c full_page_writes=off"; [ $durable = 1 ] && speed=
   runuser -u postgres -- /usr/lib/postgresql/15/bin/pg_ctl -D "$pgdir/data" -l "$pgdir/server.log" -w -t 60 \
-    -o "-p $pport -k $pgdir/sock -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c shared_buffers=$shared -c max_connections=100 -c shared_preload_libraries=pg_stat_statements -c pg_stat_statements.track=all" \
+    -o "-p $pport -k $pgdir/sock -c listen_addresses=127.0.0.1 $speed -c shared_buffers=$shared -c max_connections=100 -c shared_preload_libraries=pg_stat_statements -c pg_stat_statements.track=all" \
     start >/dev/null
   cat >>"$dir/env" <<ENV
 PG_HOST=127.0.0.1
@@ -96,6 +102,43 @@ PG_USER=postgres
 PG_PASSWORD=$ppass
 PG_SOCKET_DIR=$pgdir/sock
 PG_PID=$(head -1 "$pgdir/data/postmaster.pid")
+ENV
+
+  # pgbouncer refuses to run as root; its files (the password list among
+  # them) belong to postgres and only it may read them.
+  bport=$(free_port)
+  mkdir -p "$pgdir/pgbouncer"
+  install -o postgres -m 0600 /dev/null "$pgdir/pgbouncer/userlist.txt"
+  printf '"postgres" "%s"\n' "$ppass" > "$pgdir/pgbouncer/userlist.txt"
+  cat > "$pgdir/pgbouncer/pgbouncer.ini" <<INI
+[databases]
+pooler_session = host=127.0.0.1 port=$pport dbname=pooler_session pool_mode=session
+* = host=127.0.0.1 port=$pport
+[pgbouncer]
+listen_addr = 127.0.0.1
+listen_port = $bport
+unix_socket_dir =
+auth_type = scram-sha-256
+auth_file = $pgdir/pgbouncer/userlist.txt
+pool_mode = transaction
+default_pool_size = 2
+max_client_conn = 200
+server_reset_query =
+logfile = $pgdir/pgbouncer/pgbouncer.log
+pidfile = $pgdir/pgbouncer/pgbouncer.pid
+INI
+  chown -R postgres "$pgdir/pgbouncer"
+  runuser -u postgres -- /usr/sbin/pgbouncer -q -d "$pgdir/pgbouncer/pgbouncer.ini"
+  for _ in $(seq 1 100); do
+    [ -s "$pgdir/pgbouncer/pgbouncer.pid" ] && port_in_use "$bport" && break
+    sleep 0.1
+  done
+  port_in_use "$bport" || { echo "start.sh: pgbouncer did not start" >&2; cat "$pgdir/pgbouncer/pgbouncer.log" >&2; exit 1; }
+  /usr/lib/postgresql/15/bin/psql -X -q -h "$pgdir/sock" -p "$pport" -U postgres -d postgres \
+    -c "CREATE DATABASE pooler_session" >/dev/null
+  cat >>"$dir/env" <<ENV
+PGBOUNCER_PORT=$bport
+PGBOUNCER_PID=$(cat "$pgdir/pgbouncer/pgbouncer.pid")
 ENV
 fi
 echo "servers up: $(tr '\n' ' ' < "$dir/env" | sed 's/PASSWORD=[^ ]*/PASSWORD=*/g')"

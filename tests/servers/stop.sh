@@ -9,6 +9,7 @@ while IFS='=' read -r name value; do
   case $name in
     MARIADB_PID) kill -TERM "$value" 2>/dev/null && pids+=("$value") ;;
     PG_PID) kill -INT "$value" 2>/dev/null && pids+=("$value") ;;  # fast shutdown
+    PGBOUNCER_PID) kill -INT "$value" 2>/dev/null && pids+=("$value") ;;
     PG_DIR) pg_dir=$value ;;
   esac
 done < "$dir/env"

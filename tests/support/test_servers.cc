@@ -21,12 +21,13 @@ std::optional<TestServers> test_servers() {
     for (std::string line; std::getline(in, line);)
       if (const auto eq = line.find('='); eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
   }
-  if (!env.count("MARIADB_PORT") || !env.count("PG_PORT")) {
+  if (!env.count("MARIADB_PORT") || !env.count("PG_PORT") || !env.count("PGBOUNCER_PORT")) {
     ADD_FAILURE() << "test servers are not running (COBRIX_TEST_SERVERS=" << (dir ? dir : "") << ")";
     return std::nullopt;
   }
   return TestServers{{env["MARIADB_HOST"], env["MARIADB_PORT"], env["MARIADB_USER"], env["MARIADB_PASSWORD"]},
-                     {env["PG_HOST"], env["PG_PORT"], env["PG_USER"], env["PG_PASSWORD"]}};
+                     {env["PG_HOST"], env["PG_PORT"], env["PG_USER"], env["PG_PASSWORD"]},
+                     {env["PG_HOST"], env["PGBOUNCER_PORT"], env["PG_USER"], env["PG_PASSWORD"]}};
 }
 
 std::string unique_database_name(const std::string& tag) {

@@ -21,7 +21,13 @@ struct ServerAddress {
 struct TestServers {
   ServerAddress mariadb;
   ServerAddress postgres;
+  // The pgbouncer in front of `postgres`: same host, user and password.
+  // Transaction pooling with a pool of 2 for every database, session pooling
+  // for the database kSessionPoolDatabase.
+  ServerAddress pooler;
 };
+
+inline constexpr const char* kSessionPoolDatabase = "pooler_session";
 
 // The servers of this test run, read from $COBRIX_TEST_SERVERS/env. Fails
 // the calling test (ADD_FAILURE) and returns nullopt when they are not up.
