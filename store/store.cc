@@ -16,8 +16,14 @@ namespace {
 // that belongs to this connection alone can no other client's statement take
 // its place. Behind a pooler each page travels with its own text in the one
 // round trip that executes it. Chosen by measurement (see bench/).
-store::PageMethod page_method(PGconn* conn) {
+// A build for the benchmarks may fix one way for every connection
+// (-DCOBRIX_PAGE_METHOD=prepared|bound|literal).
+store::PageMethod page_method([[maybe_unused]] PGconn* conn) {
+#ifdef COBRIX_FORCED_PAGE_METHOD
+  return store::PageMethod::COBRIX_FORCED_PAGE_METHOD;
+#else
   return store::owns_server_session(conn) ? store::PageMethod::prepared : store::PageMethod::bound;
+#endif
 }
 
 using store::say;
