@@ -27,6 +27,13 @@ std::string five_lines(std::size_t count) {
          "Registros antigos (mais de 1 dia) apagados.\nOK\n";
 }
 
+// Where a run writes: empty fields take the test server's own values.
+struct PgLogin {
+  std::string port = {};
+  std::string user = {};
+  std::string password = {};
+};
+
 // The sample IXC database in MariaDB and an empty PostgreSQL database, both
 // dropped at the end.
 class Installation {
@@ -54,16 +61,21 @@ class Installation {
     }
   }
 
-  Captured run(const std::string& zabbix_host, const std::string& pg_password = "",
-               const testing::RunOptions& options = {}, const std::string& pg_port = "") const {
+  Captured run(const std::string& zabbix_host, const PgLogin& login = {},
+               const testing::RunOptions& options = {}) const {
+    const auto pick = [](const std::string& given, const std::string& otherwise) {
+      return given.empty() ? otherwise : given;
+    };
     return testing::run_program(COBRIX_BIN,
                                 {"cobrix", "descobertaClientes", maria_.host, maria_.port, maria_.user,
-                                 maria_.password, ixc_, pg_.host, pg_port.empty() ? pg_.port : pg_port, pg_db_,
-                                 pg_.user, pg_password.empty() ? pg_.password : pg_password, zabbix_host},
+                                 maria_.password, ixc_, pg_.host, pick(login.port, pg_.port), pg_db_,
+                                 pick(login.user, pg_.user), pick(login.password, pg_.password), zabbix_host},
                                 options);
   }
   // The same run through the fixture's pgbouncer (transaction pooling).
-  Captured run_through_pooler(const std::string& zabbix_host) const { return run(zabbix_host, "", {}, pooler_port_); }
+  Captured run_through_pooler(const std::string& zabbix_host) const {
+    return run(zabbix_host, {.port = pooler_port_});
+  }
   testing::Rows pg(const std::string& sql) const { return PgAdmin(pg_, pg_db_).query(sql); }
   std::string pg_value(const std::string& sql) const { return pg(sql).at(0).at(0).value_or("NULL"); }
   testing::Rows ixc(const std::string& sql) const { return MariaAdmin(maria_, ixc_).query(sql); }
@@ -97,7 +109,7 @@ TEST(NormalRun, SampleIntoAnEmptyDatabaseThenASecondRun) {
   // off UTC (and off the server's zone) a UTC clock would show.
   testing::RunOptions sao_paulo;
   sao_paulo.env["TZ"] = "America/Sao_Paulo";
-  const Captured first = site.run("zbx-e2e", "", sao_paulo);
+  const Captured first = site.run("zbx-e2e", {}, sao_paulo);
   EXPECT_EQ(first.out, five_lines(ids.size()));
   EXPECT_EQ(first.err, "");
   EXPECT_EQ(first.status, 0);
@@ -145,7 +157,7 @@ TEST(NormalRun, SampleIntoAnEmptyDatabaseThenASecondRun) {
 
 TEST(NormalRun, FailedStoreEndsWithoutOKAndWithStatusOne) {
   const Installation site;
-  const Captured refused = site.run("zbx-e2e", "wrong-password");
+  const Captured refused = site.run("zbx-e2e", {.password = "wrong-password"});
   EXPECT_TRUE(refused.out.starts_with("Erro ao conectar ao PostgreSQL: ")) << refused.out;
   EXPECT_EQ(std::count(refused.out.begin(), refused.out.end(), '\n'), 1) << refused.out;
   EXPECT_EQ(refused.err, "");
@@ -160,6 +172,26 @@ TEST(NormalRun, FailedStoreEndsWithoutOKAndWithStatusOne) {
   EXPECT_EQ(failed.err, "");
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(site.pg_value("SELECT string_agg(ixcidentification, ',') FROM ixc_clientes"), "old");
+}
+
+TEST(NormalRun, LeastPrivilegeRoleEndsWithOK) {
+  // The owner's run creates the table; a role holding only the four table
+  // privileges (PostgreSQL 15's public schema gives it no CREATE) then runs.
+  const Installation site;
+  ASSERT_EQ(site.run("owner").status, 0);
+  const std::string role = testing::unique_database_name("least");
+  site.pg("INSERT INTO ixc_clientes (idcliente, ixcidentification, timestamp) VALUES (1, 'stale', now() - "
+          "interval '2 days'); CREATE ROLE " + role + " LOGIN PASSWORD 'least-pass'; "
+          "GRANT SELECT, INSERT, UPDATE, DELETE ON ixc_clientes TO " + role);
+  const Captured run = site.run("zbx-least", {.user = role, .password = "least-pass"});
+  site.pg("DROP OWNED BY " + role + "; DROP ROLE " + role);
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, site.run("owner").out);  // the normal five lines
+  EXPECT_EQ(site.pg_value("SELECT (count(*) FILTER (WHERE ixcidentification = 'zbx-least') = count(*) FILTER (WHERE "
+                          "ixcidentification = 'owner'))::text || ':' || count(*) FILTER (WHERE ixcidentification = "
+                          "'stale') FROM ixc_clientes"),
+            "true:0");
 }
 
 TEST(NormalRun, SeveralInstallationsStartedAtOnceAllEndWithOK) {
