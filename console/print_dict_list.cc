@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "model/value_text.h"
 
@@ -14,7 +16,7 @@ struct TextForm {
   std::string operator()(Null) const { return {}; }
   std::string operator()(std::int64_t v) const { return std::to_string(v); }
   std::string operator()(double v) const { return format_double(v); }
-  std::string operator()(const std::string& v) const { return v; }
+  std::string operator()(std::string_view v) const { return std::string(v); }
   std::string operator()(const DateTime& v) const { return format_datetime(v); }
 };
 
@@ -30,14 +32,17 @@ std::size_t code_point_count(std::string_view text) {
       std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
 }
 
-void print_dict_list(const std::vector<Record>& dict_list, std::ostream& out) {
-  for (const Record& record : dict_list) {
+void print_dict_list(const RecordList& dict_list, std::ostream& out) {
+  std::vector<FieldView> record;
+  std::vector<std::optional<std::string>> texts;  // nullopt: the field has no text form
+  for (std::size_t r = 0; r < dict_list.size(); ++r) {
+    dict_list.read(r, record);
     if (record.empty()) throw std::invalid_argument("print_dict_list: registro sem campos");
 
-    std::vector<std::optional<std::string>> texts;  // nullopt: the field has no text form
+    texts.clear();
     std::size_t key_width = 0;
     std::size_t value_width = 0;
-    for (const Field& field : record) {
+    for (const FieldView& field : record) {
       key_width = std::max(key_width, code_point_count(field.key));
       if (std::holds_alternative<Null>(field.value)) {
         texts.emplace_back();

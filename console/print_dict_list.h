@@ -1,10 +1,10 @@
 #pragma once
+// The aligned record printer.
 
 #include <ostream>
-#include <string>
-#include <vector>
+#include <string_view>
 
-#include "model/record.h"
+#include "model/record_list.h"
 
 namespace cobrix {
 
@@ -19,6 +19,6 @@ std::size_t code_point_count(std::string_view text);
 // also used when a field line cannot be written).
 // Throws std::invalid_argument on reaching a record without fields (earlier
 // blocks stay written) and std::runtime_error when a fallback line fails.
-void print_dict_list(const std::vector<Record>& dict_list, std::ostream& out);
+void print_dict_list(const RecordList& dict_list, std::ostream& out);
 
 }  // namespace cobrix

@@ -8,9 +8,11 @@
 namespace cobrix {
 namespace {
 
+void print_to(const std::vector<Record>& list, std::ostream& out) { print_dict_list(RecordSpan(list), out); }
+
 std::string print(const std::vector<Record>& list) {
   std::ostringstream out;
-  print_dict_list(list, out);
+  print_to(list, out);
   return out.str();
 }
 
@@ -66,7 +68,7 @@ TEST(PrintDictList, RawControlCharactersCountAsOne) {
 TEST(PrintDictList, RecordWithoutFieldsStopsAfterEarlierBlocks) {
   std::ostringstream out;
   const std::vector<Record> list = {{{"a", std::int64_t{1}}}, {}, {{"b", std::int64_t{2}}}};
-  EXPECT_THROW(print_dict_list(list, out), std::invalid_argument);
+  EXPECT_THROW(print_to(list, out), std::invalid_argument);
   EXPECT_EQ(out.str(), "a 1\n\n");
 }
 
@@ -94,14 +96,14 @@ class RefusingBuffer : public std::streambuf {
 TEST(PrintDictList, FailedFieldLineFallsBackToTheKeyAlone) {
   RefusingBuffer buffer("longo");
   std::ostream out(&buffer);
-  print_dict_list({{{"id", std::int64_t{7}}, {"nome", std::string("muito longo")}}}, out);
+  print_to({{{"id", std::int64_t{7}}, {"nome", std::string("muito longo")}}}, out);
   EXPECT_EQ(buffer.text, "id   7          \nnome\n\n");
 }
 
 TEST(PrintDictList, FailedFallbackLineEndsWithAnError) {
   std::ostringstream out;
   out.setstate(std::ios::badbit);
-  EXPECT_THROW(print_dict_list({{{"k", Null{}}}}, out), std::runtime_error);
+  EXPECT_THROW(print_to({{{"k", Null{}}}}, out), std::runtime_error);
 }
 
 }  // namespace

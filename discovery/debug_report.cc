@@ -3,6 +3,7 @@
 #include <utf8proc.h>
 
 #include <charconv>
+#include <vector>
 
 #include "console/styles.h"
 #include "model/value_text.h"
@@ -124,7 +125,7 @@ void append_text_repr(std::string& out, std::string_view text) {
   out += quote;
 }
 
-void append_value_repr(std::string& out, const Value& value) {
+void append_value_repr(std::string& out, const ValueView& value) {
   std::visit(
       [&out](const auto& v) {
         using T = std::decay_t<decltype(v)>;
@@ -134,7 +135,7 @@ void append_value_repr(std::string& out, const Value& value) {
           append_integer(out, v);
         else if constexpr (std::is_same_v<T, double>)
           out += format_double(v);
-        else if constexpr (std::is_same_v<T, std::string>)
+        else if constexpr (std::is_same_v<T, std::string_view>)
           append_text_repr(out, v);
         else
           append_datetime(out, v);
@@ -142,10 +143,10 @@ void append_value_repr(std::string& out, const Value& value) {
       value);
 }
 
-void append_record_repr(std::string& out, const Record& record) {
+void append_record_repr(std::string& out, std::span<const FieldView> record) {
   out += '{';
   bool first = true;
-  for (const Field& field : record) {
+  for (const FieldView& field : record) {
     if (!first) out += ", ";
     first = false;
     append_text_repr(out, field.key);
@@ -155,13 +156,13 @@ void append_record_repr(std::string& out, const Record& record) {
   out += '}';
 }
 
-std::string value_repr(const Value& value) {
+std::string value_repr(const ValueView& value) {
   std::string out;
   append_value_repr(out, value);
   return out;
 }
 
-std::string record_repr(const Record& record) {
+std::string record_repr(std::span<const FieldView> record) {
   std::string out;
   append_record_repr(out, record);
   return out;
@@ -183,7 +184,7 @@ void write_debug_report(const DiscoveryResult& result, std::ostream& out) {
   auto total = [&](std::string_view label, const Value& value) {
     text += label;
     text += ' ';
-    append_value_repr(text, value);
+    append_value_repr(text, view_of(value));
     text += '\n';
   };
 
@@ -194,8 +195,11 @@ void write_debug_report(const DiscoveryResult& result, std::ostream& out) {
   text += CYAN;
   text += " \n\n";
   heading(kHeadingAtraso);
-  for (const Record& record : result.descobertaClientesDB) {
-    append_record_repr(text, record);
+  const RecordList& records = result.descobertaClientesDB;
+  std::vector<FieldView> fields;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    records.read(i, fields);
+    append_record_repr(text, fields);
     text += '\n';
     if (text.size() >= (1 << 16) - 4096) flush();
   }

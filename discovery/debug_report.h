@@ -2,11 +2,12 @@
 // The debug run's report and the report forms of values.
 
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "discovery/records.h"
-#include "model/record.h"
+#include "model/record_list.h"
 
 namespace cobrix {
 
@@ -21,12 +22,12 @@ extern const std::string_view kHeadingInativos;
 void append_text_repr(std::string& out, std::string_view text);
 // any value: integer digits, the double's shortest round-trip form, the
 // quoted text, "None", or "datetime.datetime(...)".
-void append_value_repr(std::string& out, const Value& value);
+void append_value_repr(std::string& out, const ValueView& value);
 // "{'key': value, ...}".
-void append_record_repr(std::string& out, const Record& record);
+void append_record_repr(std::string& out, std::span<const FieldView> record);
 
-std::string value_repr(const Value& value);
-std::string record_repr(const Record& record);
+std::string value_repr(const ValueView& value);
+std::string record_repr(std::span<const FieldView> record);
 
 // Writes the whole debug report to `out`, from "Modo debug ativado." to the
 // last total, each line ended by one line feed.

@@ -1,5 +1,6 @@
 #include "discovery/discovery.h"
 
+#include <span>
 #include <utility>
 
 #include "discovery/debug_report.h"
@@ -11,20 +12,28 @@
 
 namespace cobrix {
 
-void descobertaClientes(const RunSettings& settings, std::ostream& out) {
-  ResultRows rows;
+namespace {
+
+// The records and totals of the overdue customers. The records are built
+// while the rows arrive (the phase "query_fetch" includes them; "records"
+// is only the hand-over), and the IXC connection is closed before they are
+// returned.
+DiscoveryResult read_overdue_customers(const RunSettings& settings) {
+  RecordBuilder builder(settings.zabbix_host);
   {
     PhaseTimer phase("query_fetch");
     IxcConnection conn(settings);
-    rows = obterDadosCliente(conn);
+    obterDadosCliente(conn, [&builder](std::span<const SqlValue> row) { builder.add(row); });
     conn.close();
   }
+  PhaseTimer phase("records");
+  return std::move(builder).finish();
+}
 
-  DiscoveryResult result;
-  {
-    PhaseTimer phase("records");
-    result = build_records(std::move(rows), settings.zabbix_host);
-  }
+}  // namespace
+
+void descobertaClientes(const RunSettings& settings, std::ostream& out) {
+  const DiscoveryResult result = read_overdue_customers(settings);
 
   if (settings.zabbix_host == "debug") {
     {

@@ -316,6 +316,26 @@ TEST(FailurePaths, StatementFailures) {
   }
 }
 
+TEST(FailurePaths, ValueThatFailsAfterRecordsWereBuiltEndsTheNormalRunBeforeTheStore) {
+  // The records are built while the rows arrive: a bad value in the last row
+  // comes after three records, and still nothing reaches the store (which
+  // would say so on standard output: its PostgreSQL is a closed port here).
+  IxcDatabase db(mariadb());
+  db.exec("ALTER TABLE cliente MODIFY bairro VARBINARY(100);"
+          "INSERT INTO cliente VALUES (1, 'Um', '1', '2', 'S', '2021-03-04', 'b', 1, 1),"
+          " (2, 'Dois', '1', '2', 'S', '2021-03-04', 'b', 1, 1), (3, 'Três', '1', '2', 'N', NULL, 'b', 1, 1),"
+          " (4, 'Quatro', '1', '2', 'S', '2021-03-04', X'C328', 1, 1);"
+          "INSERT INTO fn_areceber (id_cliente, id_contrato, filial_id, status, data_vencimento, valor, "
+          "valor_aberto) VALUES (1, 1, 1, 'A', CURRENT_DATE() - INTERVAL 1 DAY, 1, 1),"
+          " (2, 1, 1, 'A', CURRENT_DATE() - INTERVAL 2 DAY, 1, 1), (3, 1, 1, 'A', CURRENT_DATE() - INTERVAL 3 DAY, 1, 1),"
+          " (4, 1, 1, 'A', CURRENT_DATE() - INTERVAL 30 DAY, 1, 1)");
+  for (const std::string host : {"zbx-normal", "debug"}) {
+    const Captured result = run(db.args(host));
+    expect_failure(result, "invalid UTF-8 in the last row, " + host, "valor do IXC que não pode ser convertido");
+    EXPECT_NE(result.err.find("(linha 4, cliente 4)"), std::string::npos) << result.err;
+  }
+}
+
 TEST(FailurePaths, ServerWithOnlyFullGroupBy) {
   // A server of its own: SET GLOBAL on the shared one would change the other tests.
   char templ[] = "/tmp/cobrix-ofgb-XXXXXX";

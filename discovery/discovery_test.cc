@@ -5,6 +5,8 @@
 #include <mysql.h>
 
 #include <algorithm>
+#include <span>
+#include <type_traits>
 #include <cstdlib>
 #include <ctime>
 #include <sstream>
@@ -129,8 +131,9 @@ TEST(ReportForms, IntegersDoublesNullsAndDateTimes) {
   EXPECT_EQ(value_repr(DateTime{2018, 11, 4, 1, 0, 0, 0}), "datetime.datetime(2018, 11, 4, 1, 0)");
   EXPECT_EQ(value_repr(DateTime{2021, 12, 31, 23, 59, 7, 0}), "datetime.datetime(2021, 12, 31, 23, 59, 7)");
   EXPECT_EQ(value_repr(DateTime{2021, 1, 2, 3, 4, 0, 500}), "datetime.datetime(2021, 1, 2, 3, 4, 0, 500)");
-  const Record record = {{"{#ID_CLIENTE}", std::int64_t{15}}, {"{#RAZAO_SOCIAL}", std::string("Cliente Exemplo")},
-                         {"{#IXC_IDENTIFICATION}", std::string("debug")}};
+  const std::vector<FieldView> record = {{"{#ID_CLIENTE}", std::int64_t{15}},
+                                         {"{#RAZAO_SOCIAL}", std::string_view("Cliente Exemplo")},
+                                         {"{#IXC_IDENTIFICATION}", std::string_view("debug")}};
   EXPECT_EQ(record_repr(record),
             "{'{#ID_CLIENTE}': 15, '{#RAZAO_SOCIAL}': 'Cliente Exemplo', '{#IXC_IDENTIFICATION}': 'debug'}");
 }
@@ -276,14 +279,33 @@ class IxcDatabase {
     s.zabbix_host = zabbix_host;
     return s;
   }
-  ResultRows fetch() const {
+  // Every row of the overdue-customers query, each value as describe() writes it.
+  std::vector<std::vector<std::string>> fetch() const {
+    std::vector<std::vector<std::string>> rows;
     IxcConnection conn(settings());
-    ResultRows rows = obterDadosCliente(conn);
+    obterDadosCliente(conn, [&rows](std::span<const SqlValue> row) {
+      std::vector<std::string>& texts = rows.emplace_back();
+      for (const SqlValue& value : row) texts.push_back(describe(value));
+    });
     conn.close();
     return rows;
   }
   DiscoveryResult build(const std::string& zabbix_host = "zabbix-teste") const {
-    return build_records(fetch(), zabbix_host);
+    RecordBuilder builder(zabbix_host);
+    IxcConnection conn(settings());
+    obterDadosCliente(conn, [&builder](std::span<const SqlValue> row) { builder.add(row); });
+    conn.close();
+    return std::move(builder).finish();
+  }
+
+  // A row value as a text that names its kind, e.g. "int 10" or "decimal 12.30".
+  static std::string describe(const SqlValue& value) {
+    if (std::holds_alternative<Null>(value)) return "null";
+    if (const auto* i = std::get_if<std::int64_t>(&value)) return "int " + std::to_string(*i);
+    if (const auto* d = std::get_if<double>(&value)) return "double " + format_double(*d);
+    if (const auto* d = std::get_if<SqlDecimal>(&value)) return "decimal " + std::string(d->text);
+    if (const auto* t = std::get_if<std::string_view>(&value)) return "text " + std::string(*t);
+    return "date " + format_datetime(std::get<DateTime>(value));
   }
 
  private:
@@ -310,16 +332,35 @@ std::string receivable(int id, int days = 10, const std::string& valor = "100.00
          std::to_string(days) + " DAY, " + valor + ", " + aberto + ")";
 }
 
-const Record* record_of(const DiscoveryResult& result, std::int64_t id) {
-  for (const Record& record : result.descobertaClientesDB)
-    if (*find_value(record, "{#ID_CLIENTE}") == Value(id)) return &record;
-  return nullptr;
+// The value held for a record value, so that tests can keep and compare it.
+Value held(const ValueView& value) {
+  return std::visit(
+      [](const auto& v) -> Value {
+        if constexpr (std::is_same_v<std::decay_t<decltype(v)>, std::string_view>)
+          return std::string(v);
+        else
+          return v;
+      },
+      value);
 }
 
-Value field(const Record* record, const char* key) {
-  if (!record) return std::string("<no record>");
-  const Value* value = find_value(*record, key);
-  return value ? *value : std::string("<no field>");
+// The index of the record of customer `id`, or the list's size when there is none.
+std::size_t record_of(const DiscoveryResult& result, std::int64_t id) {
+  const CustomerList& records = result.descobertaClientesDB;
+  for (std::size_t i = 0; i < records.size(); ++i)
+    if (records.value(i, 0) == ValueView(id)) return i;
+  return records.size();
+}
+
+Value field_at(const DiscoveryResult& result, std::size_t record, std::string_view key) {
+  if (record >= result.descobertaClientesDB.size()) return std::string("<no record>");
+  for (std::size_t f = 0; f < kCustomerKeys.size(); ++f)
+    if (kCustomerKeys[f] == key) return held(result.descobertaClientesDB.value(record, f));
+  return std::string("<no field>");
+}
+
+Value field(const DiscoveryResult& result, std::int64_t id, std::string_view key) {
+  return field_at(result, record_of(result, id), key);
 }
 
 TEST(IxcConnectionTest, AsksForUtf8mb4WithTheGeneralCollation) {
@@ -357,10 +398,8 @@ TEST(IxcConnectionTest, FailuresThrow) {
 
 TEST(OverdueQuery, EmptyResult) {
   IxcDatabase db;
-  const ResultRows rows = db.fetch();
-  EXPECT_EQ(rows.columns, 14u);
-  EXPECT_EQ(rows.size(), 0u);
-  const DiscoveryResult result = build_records(ResultRows(rows), "debug");
+  EXPECT_TRUE(db.fetch().empty());
+  const DiscoveryResult result = db.build("debug");
   EXPECT_TRUE(result.descobertaClientesDB.empty());
   EXPECT_EQ(result.totals.somaValorAtrasoAtivo, Value(std::int64_t{0}));
   EXPECT_EQ(result.totals.somaValorAtrasoInativo, Value(std::int64_t{0}));
@@ -384,18 +423,17 @@ TEST(OverdueQuery, ExcludesWhatIsNotOverdueAndGroupsTheRest) {
   db.exec(receivable(6, 5, "80.00", "80.00", "R"));
   db.exec(receivable(7, 10, "100.00", "100.00", "a"));  // status compared by the server's collation
 
-  const ResultRows rows = db.fetch();
-  std::vector<std::int64_t> ids;
-  for (std::size_t i = 0; i < rows.size(); ++i) ids.push_back(std::get<std::int64_t>(rows.row(i)[0]));
+  std::vector<std::string> ids;
+  for (const auto& row : db.fetch()) ids.push_back(row[0]);
   std::sort(ids.begin(), ids.end());
   // 'a' equals 'A' under utf8mb4_general_ci (the server compares, not us).
-  EXPECT_EQ(ids, (std::vector<std::int64_t>{5, 6, 7}));
+  EXPECT_EQ(ids, (std::vector<std::string>{"int 5", "int 6", "int 7"}));
 
-  const DiscoveryResult result = build_records(ResultRows(rows), "zabbix-teste");
-  const Record* six = record_of(result, 6);
-  EXPECT_EQ(field(six, "{#TITULOS_ATRASO}"), Value(std::int64_t{2}));  // the null valor is not counted
-  EXPECT_EQ(field(six, "{#VALOR_ATRASO}"), Value(130.75));
-  const auto* due = std::get_if<DateTime>(&*find_value(*six, "{#DATA_VENCIMENTO}"));
+  const DiscoveryResult result = db.build();
+  EXPECT_EQ(field(result, 6, "{#TITULOS_ATRASO}"), Value(std::int64_t{2}));  // the null valor is not counted
+  EXPECT_EQ(field(result, 6, "{#VALOR_ATRASO}"), Value(130.75));
+  const Value due_value = field(result, 6, "{#DATA_VENCIMENTO}");
+  const auto* due = std::get_if<DateTime>(&due_value);
   ASSERT_NE(due, nullptr);
   // The earliest due date: 60 days ago (as the server counts days).
   MariaAdmin admin(test_servers()->mariadb);
@@ -406,24 +444,75 @@ TEST(OverdueQuery, ExcludesWhatIsNotOverdueAndGroupsTheRest) {
   EXPECT_EQ(due->hour, 0);
 }
 
+// Customers enough that their result (about 25 MB) cannot all be in the
+// connection's buffers at once: the server is still sending when the first
+// row arrives.
+void add_many_overdue_customers(IxcDatabase& db, int count) {
+  const std::string n = std::to_string(count);
+  db.exec("INSERT INTO cliente SELECT seq, CONCAT(seq, REPEAT('n', 190)), '000.000.000-00', REPEAT('9', 40), 'S', "
+          "'2021-03-04', REPEAT('b', 100), 1, 1 FROM seq_1_to_" + n);
+  db.exec("INSERT INTO fn_areceber (id_cliente, id_contrato, filial_id, status, data_vencimento, valor, valor_aberto) "
+          "SELECT seq, 1, 1, 'A', CURRENT_DATE() - INTERVAL 1 + seq % 300 DAY, 1, 1 FROM seq_1_to_" + n);
+}
+
+TEST(OverdueQuery, ConnectionLostWhileRowsArriveIsAFetchFailure) {
+  IxcDatabase db;
+  constexpr int kCustomers = 60000;
+  add_many_overdue_customers(db, kCustomers);
+  IxcConnection conn(db.settings());
+  int rows = 0;
+  try {
+    obterDadosCliente(conn, [&](std::span<const SqlValue>) {
+      if (rows++ == 0) db.exec("KILL CONNECTION " + std::to_string(mysql_thread_id(conn.handle())));
+    });
+    ADD_FAILURE() << "no error after " << rows << " rows";
+  } catch (const MysqlError& e) {
+    EXPECT_TRUE(std::string(e.what()).starts_with("Falha ao ler o resultado do MySQL do IXC: ")) << e.what();
+  }
+  EXPECT_GT(rows, 0);
+  EXPECT_LT(rows, kCustomers);
+  conn.close();
+}
+
+TEST(OverdueQuery, FailureOfTheRowHandlerStopsTheFetch) {
+  IxcDatabase db;
+  add_many_overdue_customers(db, 60000);
+  IxcConnection conn(db.settings());
+  int rows = 0;
+  EXPECT_THROW(obterDadosCliente(conn,
+                                 [&rows](std::span<const SqlValue>) {
+                                   ++rows;
+                                   throw ConversionError("parar");
+                                 }),
+               ConversionError);
+  EXPECT_EQ(rows, 1);
+  conn.close();
+  // The server is left in order: the same statement runs again on a new connection.
+  IxcConnection again(db.settings());
+  rows = 0;
+  obterDadosCliente(again, [&rows](std::span<const SqlValue>) { ++rows; });
+  EXPECT_EQ(rows, 60000);
+}
+
 TEST(OverdueQuery, ValuesMappedByFieldType) {
   IxcDatabase db;
   db.exec(customer(10));
   db.exec(receivable(10, 3, "12.30", "12.30", "A", "987"));
-  ResultRows rows = db.fetch();
+  const auto rows = db.fetch();
   ASSERT_EQ(rows.size(), 1u);
-  const auto row = rows.row(0);
-  EXPECT_EQ(row[0], SqlValue(std::int64_t{10}));
-  EXPECT_EQ(row[1], SqlValue(std::int64_t{987}));
-  EXPECT_EQ(row[2], SqlValue(std::string("Cliente 10")));
-  EXPECT_EQ(row[5], SqlValue(std::string("S")));
-  EXPECT_EQ(row[6], SqlValue(DateTime{2021, 3, 4, 0, 0, 0, 0}));
-  EXPECT_EQ(row[7], SqlValue(SqlDecimal{"12.30"}));
-  EXPECT_EQ(row[8], SqlValue(std::int64_t{1}));
-  EXPECT_TRUE(std::holds_alternative<DateTime>(row[9]));
-  EXPECT_EQ(row[10], SqlValue(std::string("Matriz São Paulo")));
-  EXPECT_EQ(row[11], SqlValue(std::string("São Paulo")));
-  EXPECT_EQ(row[13], SqlValue(std::string("Pessoa Física")));
+  const auto& row = rows[0];
+  ASSERT_EQ(row.size(), 14u);
+  EXPECT_EQ(row[0], "int 10");
+  EXPECT_EQ(row[1], "int 987");
+  EXPECT_EQ(row[2], "text Cliente 10");
+  EXPECT_EQ(row[5], "text S");
+  EXPECT_EQ(row[6], "date 2021-03-04 00:00:00");
+  EXPECT_EQ(row[7], "decimal 12.30");
+  EXPECT_EQ(row[8], "int 1");
+  EXPECT_TRUE(row[9].starts_with("date ")) << row[9];
+  EXPECT_EQ(row[10], "text Matriz São Paulo");
+  EXPECT_EQ(row[11], "text São Paulo");
+  EXPECT_EQ(row[13], "text Pessoa Física");
 }
 
 TEST(OverdueQuery, MissingCityTypeAndBranchAreNull) {
@@ -436,15 +525,12 @@ TEST(OverdueQuery, MissingCityTypeAndBranchAreNull) {
   const DiscoveryResult result = db.build();
   ASSERT_EQ(result.descobertaClientesDB.size(), 2u);
   for (const std::int64_t id : {20, 21}) {
-    const Record* r = record_of(result, id);
-    EXPECT_EQ(field(r, "{#FILIAL}"), Value(Null{})) << id;
-    EXPECT_EQ(field(r, "{#CIDADE}"), Value(Null{})) << id;
-    EXPECT_EQ(field(r, "{#TIPO_CLIENTE}"), Value(Null{})) << id;
+    EXPECT_EQ(field(result, id, "{#FILIAL}"), Value(Null{})) << id;
+    EXPECT_EQ(field(result, id, "{#CIDADE}"), Value(Null{})) << id;
+    EXPECT_EQ(field(result, id, "{#TIPO_CLIENTE}"), Value(Null{})) << id;
   }
-  EXPECT_EQ(field(record_of(result, 20), "{#BAIRRO}"), Value(Null{}));
-  EXPECT_EQ(field(record_of(result, 20), "{#CPF_CNPJ}"), Value(Null{}));
-  EXPECT_EQ(field(record_of(result, 20), "{#CONTATO_CLIENTE}"), Value(Null{}));
-  EXPECT_EQ(field(record_of(result, 20), "{#DATA_CADASTRO}"), Value(Null{}));
+  for (const char* key : {"{#BAIRRO}", "{#CPF_CNPJ}", "{#CONTATO_CLIENTE}", "{#DATA_CADASTRO}"})
+    EXPECT_EQ(field(result, 20, key), Value(Null{})) << key;
 }
 
 TEST(Records, FifteenKeysInOrderWithContactAndStatusRules) {
@@ -455,23 +541,25 @@ TEST(Records, FifteenKeysInOrderWithContactAndStatusRules) {
           "(34, 'D', '9', '', '2015-06-00'), (35, 'E', '8', NULL, '2015-00-10')");
   for (int id = 31; id <= 35; ++id) db.exec(receivable(id, id - 30, "10.00", "10.00"));
   const DiscoveryResult result = db.build("meu-zabbix");
-  ASSERT_EQ(result.descobertaClientesDB.size(), 5u);
-  for (const Record& record : result.descobertaClientesDB) {
-    ASSERT_EQ(record.size(), 15u);
-    for (std::size_t i = 0; i < 15; ++i) EXPECT_EQ(record[i].key, kRecordKeys[i]);
-    EXPECT_EQ(record[14].value, Value(std::string("meu-zabbix")));
+  const CustomerList& records = result.descobertaClientesDB;
+  ASSERT_EQ(records.size(), 5u);
+  std::vector<FieldView> fields;
+  for (std::size_t r = 0; r < records.size(); ++r) {
+    records.read(r, fields);
+    ASSERT_EQ(fields.size(), 15u);
+    for (std::size_t i = 0; i < 15; ++i) EXPECT_EQ(fields[i].key, kCustomerKeys[i]);
+    EXPECT_EQ(fields[14].value, ValueView(std::string_view("meu-zabbix")));
   }
-  EXPECT_EQ(field(record_of(result, 31), "{#CONTATO_CLIENTE}"), Value(Null{}));
-  EXPECT_EQ(field(record_of(result, 32), "{#CONTATO_CLIENTE}"), Value(Null{}));
-  EXPECT_EQ(field(record_of(result, 33), "{#CONTATO_CLIENTE}"), Value(std::string(" ")));
-  EXPECT_EQ(field(record_of(result, 31), "{#STATUS_CLIENTE}"), Value(std::int64_t{0}));
-  for (const int id : {32, 33, 34, 35})
-    EXPECT_EQ(field(record_of(result, id), "{#STATUS_CLIENTE}"), Value(std::int64_t{1})) << id;
-  EXPECT_EQ(field(record_of(result, 31), "{#DATA_CADASTRO}"), Value(DateTime{2021, 3, 4, 0, 0, 0, 0}));
-  for (const int id : {32, 33, 34, 35}) EXPECT_EQ(field(record_of(result, id), "{#DATA_CADASTRO}"), Value(Null{}));
+  EXPECT_EQ(field(result, 31, "{#CONTATO_CLIENTE}"), Value(Null{}));
+  EXPECT_EQ(field(result, 32, "{#CONTATO_CLIENTE}"), Value(Null{}));
+  EXPECT_EQ(field(result, 33, "{#CONTATO_CLIENTE}"), Value(std::string(" ")));
+  EXPECT_EQ(field(result, 31, "{#STATUS_CLIENTE}"), Value(std::int64_t{0}));
+  for (const int id : {32, 33, 34, 35}) EXPECT_EQ(field(result, id, "{#STATUS_CLIENTE}"), Value(std::int64_t{1})) << id;
+  EXPECT_EQ(field(result, 31, "{#DATA_CADASTRO}"), Value(DateTime{2021, 3, 4, 0, 0, 0, 0}));
+  for (const int id : {32, 33, 34, 35}) EXPECT_EQ(field(result, id, "{#DATA_CADASTRO}"), Value(Null{})) << id;
   // The result order is the server's (latest due date first).
-  EXPECT_EQ(field(&result.descobertaClientesDB.front(), "{#ID_CLIENTE}"), Value(std::int64_t{31}));
-  EXPECT_EQ(field(&result.descobertaClientesDB.back(), "{#ID_CLIENTE}"), Value(std::int64_t{35}));
+  EXPECT_EQ(field_at(result, 0, "{#ID_CLIENTE}"), Value(std::int64_t{31}));
+  EXPECT_EQ(field_at(result, 4, "{#ID_CLIENTE}"), Value(std::int64_t{35}));
 
   const Totals& t = result.totals;
   EXPECT_EQ(t.somaClientesAtrasoInativo, 1);
@@ -490,7 +578,7 @@ TEST(Records, AmountsAreTheNearestDoubleAndTotalsRoundHalfEven) {
   db.exec(customer(42, "", "") + "; UPDATE cliente SET ativo = 'N' WHERE id = 42");
   db.exec(receivable(42, 3, "2.675", "2.675"));
   const DiscoveryResult result = db.build();
-  EXPECT_EQ(field(record_of(result, 41), "{#VALOR_ATRASO}"), Value(10.005));  // not rounded
+  EXPECT_EQ(field(result, 41, "{#VALOR_ATRASO}"), Value(10.005));  // not rounded
   EXPECT_EQ(result.totals.somaValorAtrasoAtivo, Value(10.01));  // 10.005's double lies above 10.005
   EXPECT_EQ(result.totals.somaValorAtrasoInativo, Value(2.67));  // 2.675's lies below
 
@@ -524,42 +612,62 @@ TEST(Records, InvalidUtf8EndsTheRunNamingCustomerAndColumn) {
   }
 }
 
-TEST(Records, ValuesThatCannotBeConvertedEndTheRun) {
-  ResultRows rows;
-  rows.columns = 14;
-  rows.add_row(std::vector<SqlValue>(14, Null{}));
-  auto cells = rows.row(0);
-  cells[0] = std::int64_t{1};
-  cells[7] = std::string("muito");
-  cells[8] = std::int64_t{1};
-  EXPECT_THROW(build_records(ResultRows(rows), "z"), std::runtime_error);  // amount is not a number
+// A row of fourteen values as the query gives them, with the values that
+// every record needs.
+std::vector<SqlValue> plain_row(std::int64_t id) {
+  std::vector<SqlValue> cells(14, Null{});
+  cells[0] = id;
   cells[7] = SqlDecimal{"1.00"};
-  cells[6] = std::string("2021-03-04");
-  EXPECT_THROW(build_records(ResultRows(rows), "z"), std::runtime_error);  // date is not a date
-  cells[6] = Null{};
-  EXPECT_EQ(build_records(ResultRows(rows), "z").descobertaClientesDB.size(), 1u);
+  cells[8] = std::int64_t{1};
+  return cells;
 }
 
-TEST(Records, ManyRowsAcrossChunksKeepTheirOrder) {
-  ResultRows rows;
-  rows.columns = 14;
-  const std::size_t n = 3 * ResultRows::kChunkRows + 5;
+TEST(Records, ValuesThatCannotBeConvertedEndTheRun) {
+  std::vector<SqlValue> cells = plain_row(1);
+  cells[7] = std::string_view("muito");
+  EXPECT_THROW(RecordBuilder("z").add(cells), ConversionError);  // amount is not a number
+  cells[7] = SqlDecimal{"1,00"};
+  EXPECT_THROW(RecordBuilder("z").add(cells), ConversionError);  // nor a decimal text
+  cells = plain_row(1);
+  cells[6] = std::string_view("2021-03-04");
+  EXPECT_THROW(RecordBuilder("z").add(cells), ConversionError);  // date is not a date
+  cells = plain_row(1);
+  cells[8] = SqlDecimal{"1"};
+  EXPECT_THROW(RecordBuilder("z").add(cells), ConversionError);  // title count is not an integer
+  cells = plain_row(1);
+  cells.pop_back();
+  EXPECT_THROW(RecordBuilder("z").add(cells), ConversionError);  // thirteen columns
+  RecordBuilder builder("z");
+  builder.add(plain_row(1));
+  EXPECT_EQ(std::move(builder).finish().descobertaClientesDB.size(), 1u);
+}
+
+TEST(Records, ManyRowsKeepTheirOrderValuesAndTotals) {
+  RecordBuilder builder("z");
+  const std::size_t n = 5000;
   for (std::size_t i = 0; i < n; ++i) {
-    std::vector<SqlValue> cells(14, Null{});
-    cells[0] = static_cast<std::int64_t>(i);
-    cells[2] = std::string("Cliente com um nome bem comprido número ") + std::to_string(i);
-    cells[5] = std::string(i % 3 == 0 ? "N" : "S");
+    // The row's texts live only for the call, as the client library's do.
+    const std::string name = "Cliente com um nome bem comprido número " + std::to_string(i);
+    const std::string city = "Cidade " + std::to_string(i % 300);
+    std::vector<SqlValue> cells = plain_row(static_cast<std::int64_t>(i));
+    cells[2] = std::string_view(name);
+    cells[5] = std::string_view(i % 3 == 0 ? "N" : "S");
     cells[6] = DateTime{2020, 1, 1 + static_cast<int>(i % 28), 0, 0, 0, 0};
     cells[7] = SqlDecimal{"1.50"};
     cells[8] = std::int64_t{2};
-    rows.add_row(std::move(cells));
+    cells[11] = std::string_view(city);
+    builder.add(cells);
   }
-  const DiscoveryResult result = build_records(std::move(rows), "z");
-  ASSERT_EQ(result.descobertaClientesDB.size(), n);
+  const DiscoveryResult result = std::move(builder).finish();
+  const CustomerList& records = result.descobertaClientesDB;
+  ASSERT_EQ(records.size(), n);
   for (std::size_t i = 0; i < n; ++i) {
-    const Record& r = result.descobertaClientesDB[i];
-    ASSERT_EQ(r[0].value, Value(static_cast<std::int64_t>(i)));
-    ASSERT_EQ(r[2].value, Value(std::string("Cliente com um nome bem comprido número ") + std::to_string(i)));
+    ASSERT_EQ(records.value(i, 0), ValueView(static_cast<std::int64_t>(i)));
+    ASSERT_EQ(held(records.value(i, 2)), Value("Cliente com um nome bem comprido número " + std::to_string(i)));
+    ASSERT_EQ(held(records.value(i, 11)), Value("Cidade " + std::to_string(i % 300)));
+    ASSERT_EQ(records.value(i, 5), ValueView(std::int64_t{i % 3 == 0 ? 0 : 1}));
+    ASSERT_EQ(records.value(i, 7), ValueView(1.5));
+    ASSERT_EQ(records.value(i, 14), ValueView(std::string_view("z")));
   }
   const std::int64_t inactive = static_cast<std::int64_t>((n + 2) / 3);
   EXPECT_EQ(result.totals.somaClientesAtrasoInativo, inactive);

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "discovery/ixc_connection.h"
 #include "model/failure.h"
@@ -125,13 +127,13 @@ Kind kind_of(const MYSQL_FIELD& field) {
   }
 }
 
-// `cells[first]` is the row's first value when already mapped (the customer
-// identifier of the overdue-customers query).
-[[noreturn]] void bad_value(const MYSQL_FIELD& field, std::size_t row, const std::vector<SqlValue>& cells,
-                            std::size_t first, const std::string& what) {
+// `cells[0]` is already mapped when `column` > 0: the customer identifier
+// of the overdue-customers query, which the report names.
+[[noreturn]] void bad_value(const MYSQL_FIELD& field, std::size_t row, std::span<const SqlValue> cells,
+                            std::size_t column, const std::string& what) {
   std::string customer;
-  if (cells.size() > first)
-    if (const auto* id = std::get_if<std::int64_t>(&cells[first])) customer = ", cliente " + std::to_string(*id);
+  if (column > 0)
+    if (const auto* id = std::get_if<std::int64_t>(&cells[0])) customer = ", cliente " + std::to_string(*id);
   throw ConversionError("Valor inválido do MySQL do IXC na coluna '" + std::string(field.name) + "' (linha " +
                            std::to_string(row + 1) + customer + "): " + what);
 }
@@ -178,97 +180,97 @@ struct ResultDeleter {
   void operator()(MYSQL_RES* res) const { mysql_free_result(res); }
 };
 
+// The value of one cell of the current row; `cells` holds the row's earlier
+// values (for the failure report).
+SqlValue cell_value(Kind kind, const MYSQL_FIELD& field, const char* text, unsigned long length, std::size_t row,
+                    std::span<const SqlValue> cells, std::size_t column) {
+  if (!text) return Null{};
+  switch (kind) {
+    case Kind::integer: {
+      std::int64_t v;
+      if (!parse_integer(text, length, v)) bad_value(field, row, cells, column, "inteiro ilegível");
+      return v;
+    }
+    case Kind::unsigned_integer: {
+      std::uint64_t v;
+      if (!parse_integer(text, length, v) || v > static_cast<std::uint64_t>(INT64_MAX))
+        bad_value(field, row, cells, column, "inteiro fora do intervalo de 64 bits");
+      return static_cast<std::int64_t>(v);
+    }
+    case Kind::bits: {  // BIT(n) arrives as big-endian bytes
+      if (length > 8) bad_value(field, row, cells, column, "BIT com mais de 64 bits");
+      std::uint64_t v = 0;
+      for (unsigned long i = 0; i < length; ++i) v = (v << 8) | static_cast<unsigned char>(text[i]);
+      if (v > static_cast<std::uint64_t>(INT64_MAX))
+        bad_value(field, row, cells, column, "BIT fora do intervalo de 64 bits");
+      return static_cast<std::int64_t>(v);
+    }
+    case Kind::floating: {
+      double v;
+      if (!parse_integer(text, length, v)) bad_value(field, row, cells, column, "número ilegível");
+      return v;
+    }
+    case Kind::decimal:
+      return SqlDecimal{std::string_view(text, length)};
+    case Kind::date: {
+      DateTime v;
+      if (!parse_date(text, length, v)) bad_value(field, row, cells, column, "data ilegível");
+      // MySQL's zero dates ('0000-00-00', zero month or day) are no
+      // calendar date; they reach the record as null.
+      if (v.year == 0 || v.month == 0 || v.day == 0) return Null{};
+      return v;
+    }
+    case Kind::text:
+    default: {
+      const std::string_view view(text, length);
+      if (!is_valid_utf8(view)) bad_value(field, row, cells, column, "texto que não é UTF-8 válido");
+      return view;
+    }
+  }
+}
+
+[[noreturn]] void fetch_failure(MYSQL* mysql) {
+  throw MysqlError(mysql_errno(mysql), "Falha ao ler o resultado do MySQL do IXC: " + IxcConnection::error_text(mysql));
+}
+
 }  // namespace
 
-ResultRows obterDadosCliente(IxcConnection& conn) {
+void obterDadosCliente(IxcConnection& conn, const RowHandler& each_row) {
   MYSQL* mysql = conn.handle();
   if (mysql_real_query(mysql, kOverdueCustomersQuery.data(), kOverdueCustomersQuery.size()) != 0)
     throw MysqlError(mysql_errno(mysql), "Falha na consulta ao MySQL do IXC: " + IxcConnection::error_text(mysql));
-  const std::unique_ptr<MYSQL_RES, ResultDeleter> result(mysql_store_result(mysql));
+  // Unbuffered: each mysql_fetch_row reads the next row from the connection
+  // into the one row buffer that the result owns.
+  const std::unique_ptr<MYSQL_RES, ResultDeleter> result(mysql_use_result(mysql));
   if (!result) {
-    if (mysql_errno(mysql) != 0)
-      throw MysqlError(mysql_errno(mysql),
-                       "Falha ao ler o resultado do MySQL do IXC: " + IxcConnection::error_text(mysql));
+    if (mysql_errno(mysql) != 0) fetch_failure(mysql);
     throw MysqlError(0, "Falha ao ler o resultado do MySQL do IXC: a consulta não devolveu linhas");
   }
 
-  ResultRows rows;
-  rows.columns = mysql_num_fields(result.get());
+  const std::size_t columns = mysql_num_fields(result.get());
   const MYSQL_FIELD* fields = mysql_fetch_fields(result.get());
-  std::vector<Kind> kinds(rows.columns);
-  for (std::size_t c = 0; c < rows.columns; ++c) kinds[c] = kind_of(fields[c]);
-  rows.chunks.reserve(static_cast<std::size_t>(mysql_num_rows(result.get())) / ResultRows::kChunkRows + 1);
+  std::vector<Kind> kinds(columns);
+  for (std::size_t c = 0; c < columns; ++c) kinds[c] = kind_of(fields[c]);
+  std::vector<SqlValue> cells(columns);
 
-  std::size_t row_number = 0;
-  while (MYSQL_ROW row = mysql_fetch_row(result.get())) {
-    const unsigned long* lengths = mysql_fetch_lengths(result.get());
-    std::vector<SqlValue>& cells = rows.begin_row();
-    const std::size_t first = cells.size();
-    for (std::size_t c = 0; c < rows.columns; ++c) {
-      const char* text = row[c];
-      const unsigned long length = lengths[c];
-      const MYSQL_FIELD& field = fields[c];
-      if (!text) {
-        cells.emplace_back(Null{});
-        continue;
-      }
-      switch (kinds[c]) {
-        case Kind::integer: {
-          std::int64_t v;
-          if (!parse_integer(text, length, v)) bad_value(field, row_number, cells, first, "inteiro ilegível");
-          cells.emplace_back(v);
-          break;
-        }
-        case Kind::unsigned_integer: {
-          std::uint64_t v;
-          if (!parse_integer(text, length, v) || v > static_cast<std::uint64_t>(INT64_MAX))
-            bad_value(field, row_number, cells, first, "inteiro fora do intervalo de 64 bits");
-          cells.emplace_back(static_cast<std::int64_t>(v));
-          break;
-        }
-        case Kind::bits: {  // BIT(n) arrives as big-endian bytes
-          if (length > 8) bad_value(field, row_number, cells, first, "BIT com mais de 64 bits");
-          std::uint64_t v = 0;
-          for (unsigned long i = 0; i < length; ++i) v = (v << 8) | static_cast<unsigned char>(text[i]);
-          if (v > static_cast<std::uint64_t>(INT64_MAX))
-            bad_value(field, row_number, cells, first, "BIT fora do intervalo de 64 bits");
-          cells.emplace_back(static_cast<std::int64_t>(v));
-          break;
-        }
-        case Kind::floating: {
-          double v;
-          if (!parse_integer(text, length, v)) bad_value(field, row_number, cells, first, "número ilegível");
-          cells.emplace_back(v);
-          break;
-        }
-        case Kind::decimal:
-          cells.emplace_back(SqlDecimal{std::string(text, length)});
-          break;
-        case Kind::date: {
-          DateTime v;
-          if (!parse_date(text, length, v)) bad_value(field, row_number, cells, first, "data ilegível");
-          // MySQL's zero dates ('0000-00-00', zero month or day) are no
-          // calendar date; they reach the record as null.
-          if (v.year == 0 || v.month == 0 || v.day == 0)
-            cells.emplace_back(Null{});
-          else
-            cells.emplace_back(v);
-          break;
-        }
-        case Kind::text: {
-          const std::string_view view(text, length);
-          if (!is_valid_utf8(view)) bad_value(field, row_number, cells, first, "texto que não é UTF-8 válido");
-          cells.emplace_back(std::string(view));
-          break;
-        }
-      }
+  try {
+    for (std::size_t row_number = 0;; ++row_number) {
+      const MYSQL_ROW row = mysql_fetch_row(result.get());
+      if (!row) break;
+      const unsigned long* lengths = mysql_fetch_lengths(result.get());
+      for (std::size_t c = 0; c < columns; ++c)
+        cells[c] = cell_value(kinds[c], fields[c], row[c], lengths[c], row_number, cells, c);
+      each_row(cells);
     }
-    ++row_number;
+  } catch (...) {
+    // Freeing an unbuffered result reads the rest of it from the server.
+    // Cutting the connection first makes those reads fail at once instead;
+    // the run ends with this failure anyway, and the connection is only
+    // closed after it.
+    mariadb_cancel(mysql);
+    throw;
   }
-  if (mysql_errno(mysql) != 0)
-    throw MysqlError(mysql_errno(mysql),
-                     "Falha ao ler o resultado do MySQL do IXC: " + IxcConnection::error_text(mysql));
-  return rows;
+  if (mysql_errno(mysql) != 0) fetch_failure(mysql);
 }
 
 }  // namespace cobrix

@@ -1,11 +1,12 @@
 #include "discovery/records.h"
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <stdexcept>
-#include <unordered_map>
+#include <type_traits>
 
 #include "model/failure.h"
 
@@ -18,45 +19,25 @@ namespace {
                            std::to_string(row + 1) + " do resultado do IXC: " + what);
 }
 
-Value plain_value(SqlValue&& cell) {
+// A row value as a record value: a decimal becomes the nearest double, a
+// text stays a view of the row (the list copies it).
+ValueView plain_value(const SqlValue& cell) {
   return std::visit(
-      [](auto&& v) -> Value {
+      [](const auto& v) -> ValueView {
         using T = std::decay_t<decltype(v)>;
         if constexpr (std::is_same_v<T, SqlDecimal>)
           return decimal_to_double(v.text);
         else
-          return Value(std::move(v));
+          return v;
       },
-      std::move(cell));
+      cell);
 }
 
-// The local-time conversion of each distinct calendar value once per run:
-// the time zone does not change during a run, and mktime re-checks the zone
-// file on every call.
-class DateCache {
- public:
-  DateTime convert(const DateTime& f) {
-    const std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(f.year)) << 32) |
-                              (static_cast<std::uint64_t>(f.month) << 27) | (static_cast<std::uint64_t>(f.day) << 22) |
-                              (static_cast<std::uint64_t>(f.hour) << 16) | (static_cast<std::uint64_t>(f.minute) << 8) |
-                              static_cast<std::uint64_t>(f.second);
-    if (f.month < 0 || f.month > 31 || f.day < 0 || f.day > 31 || f.hour < 0 || f.hour > 63 || f.minute < 0 ||
-        f.minute > 255 || f.second < 0 || f.second > 255)
-      return to_local_datetime(f);
-    const auto [it, inserted] = cache_.try_emplace(key);
-    if (inserted) it->second = to_local_datetime(f);
-    return it->second;
-  }
-
- private:
-  std::unordered_map<std::uint64_t, DateTime> cache_;
-};
-
-Value date_value(const SqlValue& cell, std::size_t row, const char* column, DateCache& cache) {
+ValueView date_value(const SqlValue& cell, std::size_t row, const char* column, LocalDates& dates) {
   if (std::holds_alternative<Null>(cell)) return Null{};
   const auto* fields = std::get_if<DateTime>(&cell);
   if (!fields) conversion_failure(row, column, "o valor não é uma data");
-  return cache.convert(*fields);
+  return dates.convert(*fields);
 }
 
 double amount_value(const SqlValue& cell, std::size_t row) {
@@ -87,14 +68,27 @@ DateTime to_local_datetime(const DateTime& f) {
                   local.tm_sec, 0};
 }
 
-double decimal_to_double(const std::string& text) {
+DateTime LocalDates::convert(const DateTime& f) {
+  if (f.month < 0 || f.month > 31 || f.day < 0 || f.day > 31 || f.hour < 0 || f.hour > 63 || f.minute < 0 ||
+      f.minute > 255 || f.second < 0 || f.second > 255)
+    return to_local_datetime(f);
+  const std::uint64_t key = (static_cast<std::uint64_t>(static_cast<std::uint32_t>(f.year)) << 32) |
+                            (static_cast<std::uint64_t>(f.month) << 27) | (static_cast<std::uint64_t>(f.day) << 22) |
+                            (static_cast<std::uint64_t>(f.hour) << 16) | (static_cast<std::uint64_t>(f.minute) << 8) |
+                            static_cast<std::uint64_t>(f.second);
+  const auto [it, inserted] = cache_.try_emplace(key);
+  if (inserted) it->second = to_local_datetime(f);
+  return it->second;
+}
+
+double decimal_to_double(std::string_view text) {
   // from_chars is locale-independent and correctly rounded (like strtod).
   double value = 0;
   const char* begin = text.data();
   const char* end = begin + text.size();
   const auto [ptr, ec] = std::from_chars(begin, end, value);
   if (ec != std::errc() || ptr != end)
-    throw ConversionError("O valor '" + text + "' do IXC não é um número decimal");
+    throw ConversionError("O valor '" + std::string(text) + "' do IXC não é um número decimal");
   return value;
 }
 
@@ -116,67 +110,63 @@ Value round_total(const Value& total) {
   return total;
 }
 
-DiscoveryResult build_records(ResultRows&& rows_in, const std::string& zabbix_host) {
-  ResultRows rows = std::move(rows_in);  // released when the records are built
-  if (rows.columns != 14 && rows.size() > 0)
-    throw ConversionError("O resultado do IXC tem " + std::to_string(rows.columns) +
-                             " colunas por linha; esperadas 14");
-  DiscoveryResult result;
-  Totals& t = result.totals;
-  const std::size_t count = rows.size();
-  result.descobertaClientesDB.reserve(count);
-  double ativo = 0, inativo = 0;
-  bool any_ativo = false, any_inativo = false;
-  DateCache dates;
+RecordBuilder::RecordBuilder(std::string_view zabbix_host) : records_(zabbix_host) {}
 
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::span<SqlValue> row = rows.row(i);
-    // Contact: null for a null or empty text.
-    const auto* contato_text = std::get_if<std::string>(&row[4]);
-    const bool contato_null = std::holds_alternative<Null>(row[4]) || (contato_text && contato_text->empty());
-    const auto* status_text = std::get_if<std::string>(&row[5]);
-    const bool inactive = status_text && *status_text == "N";
-    Value data_cadastro = date_value(row[6], i, "data_cadastro", dates);
-    const double valor = amount_value(row[7], i);
-    const auto* titulos = std::get_if<std::int64_t>(&row[8]);
-    if (!titulos) conversion_failure(i, "titulosAtraso", "o valor não é um inteiro");
-    const std::int64_t titulos_atraso = *titulos;
-    Value data_vencimento = date_value(row[9], i, "dataVencimento", dates);
+void RecordBuilder::add(std::span<const SqlValue> row) {
+  const std::size_t i = records_.size();
+  if (row.size() != kOwnCustomerValues)
+    throw ConversionError("O resultado do IXC tem " + std::to_string(row.size()) +
+                          " colunas por linha; esperadas 14");
+  // Contact: null for a null or empty text.
+  const auto* contato_text = std::get_if<std::string_view>(&row[4]);
+  const bool contato_null = std::holds_alternative<Null>(row[4]) || (contato_text && contato_text->empty());
+  const auto* status_text = std::get_if<std::string_view>(&row[5]);
+  const bool inactive = status_text && *status_text == "N";
+  const ValueView data_cadastro = date_value(row[6], i, "data_cadastro", dates_);
+  const double valor = amount_value(row[7], i);
+  const auto* titulos = std::get_if<std::int64_t>(&row[8]);
+  if (!titulos) conversion_failure(i, "titulosAtraso", "o valor não é um inteiro");
+  const std::int64_t titulos_atraso = *titulos;
+  const ValueView data_vencimento = date_value(row[9], i, "dataVencimento", dates_);
+  // The fourteen values in key order (the identification is the list's).
+  const std::array<ValueView, kOwnCustomerValues> values = {
+      plain_value(row[0]),
+      plain_value(row[1]),
+      plain_value(row[2]),
+      plain_value(row[3]),
+      contato_null ? ValueView(Null{}) : plain_value(row[4]),
+      std::int64_t{inactive ? 0 : 1},
+      data_cadastro,
+      valor,
+      titulos_atraso,
+      data_vencimento,
+      plain_value(row[10]),
+      plain_value(row[11]),
+      plain_value(row[12]),
+      plain_value(row[13]),
+  };
+  records_.add(values);
 
-    if (inactive) {
-      ++t.somaClientesAtrasoInativo;
-      t.somaTitulosAtrasoInativo += titulos_atraso;
-      inativo = any_inativo ? inativo + valor : 0 + valor;
-      any_inativo = true;
-    } else {
-      ++t.somaClientesAtrasoAtivo;
-      t.somaTitulosAtrasoAtivo += titulos_atraso;
-      ativo = any_ativo ? ativo + valor : 0 + valor;
-      any_ativo = true;
-    }
-
-    Record& record = result.descobertaClientesDB.emplace_back();
-    record.reserve(15);
-    record.push_back({kRecordKeys[0], plain_value(std::move(row[0]))});
-    record.push_back({kRecordKeys[1], plain_value(std::move(row[1]))});
-    record.push_back({kRecordKeys[2], plain_value(std::move(row[2]))});
-    record.push_back({kRecordKeys[3], plain_value(std::move(row[3]))});
-    record.push_back({kRecordKeys[4], contato_null ? Value(Null{}) : plain_value(std::move(row[4]))});
-    record.push_back({kRecordKeys[5], std::int64_t{inactive ? 0 : 1}});
-    record.push_back({kRecordKeys[6], std::move(data_cadastro)});
-    record.push_back({kRecordKeys[7], valor});
-    record.push_back({kRecordKeys[8], titulos_atraso});
-    record.push_back({kRecordKeys[9], std::move(data_vencimento)});
-    record.push_back({kRecordKeys[10], plain_value(std::move(row[10]))});
-    record.push_back({kRecordKeys[11], plain_value(std::move(row[11]))});
-    record.push_back({kRecordKeys[12], plain_value(std::move(row[12]))});
-    record.push_back({kRecordKeys[13], plain_value(std::move(row[13]))});
-    record.push_back({kRecordKeys[14], zabbix_host});
-    rows.release_after(i);
+  // Totals only for a row that became a record.
+  Totals& t = totals_;
+  if (inactive) {
+    ++t.somaClientesAtrasoInativo;
+    t.somaTitulosAtrasoInativo += titulos_atraso;
+    inativo_ = any_inativo_ ? inativo_ + valor : 0 + valor;
+    any_inativo_ = true;
+  } else {
+    ++t.somaClientesAtrasoAtivo;
+    t.somaTitulosAtrasoAtivo += titulos_atraso;
+    ativo_ = any_ativo_ ? ativo_ + valor : 0 + valor;
+    any_ativo_ = true;
   }
-  if (any_ativo) t.somaValorAtrasoAtivo = round_half_even_2(ativo);
-  if (any_inativo) t.somaValorAtrasoInativo = round_half_even_2(inativo);
-  return result;
+}
+
+DiscoveryResult RecordBuilder::finish() && {
+  if (any_ativo_) totals_.somaValorAtrasoAtivo = round_half_even_2(ativo_);
+  if (any_inativo_) totals_.somaValorAtrasoInativo = round_half_even_2(inativo_);
+  dates_ = {};  // the run needs no more conversions: the cache goes before the store takes memory
+  return {std::move(records_).finish(), totals_};
 }
 
 }  // namespace cobrix

@@ -2,20 +2,16 @@
 // The customer records and the six totals of a discovery run.
 
 #include <cstdint>
+#include <span>
 #include <string>
-#include <vector>
+#include <string_view>
+#include <unordered_map>
 
 #include "discovery/overdue_query.h"
+#include "model/customer_list.h"
 #include "model/record.h"
 
 namespace cobrix {
-
-// The fifteen record keys, in record order.
-inline constexpr const char* kRecordKeys[15] = {
-    "{#ID_CLIENTE}",     "{#ID_CONTRATO}",      "{#RAZAO_SOCIAL}", "{#CPF_CNPJ}", "{#CONTATO_CLIENTE}",
-    "{#STATUS_CLIENTE}", "{#DATA_CADASTRO}",    "{#VALOR_ATRASO}", "{#TITULOS_ATRASO}",
-    "{#DATA_VENCIMENTO}", "{#FILIAL}",          "{#CIDADE}",       "{#BAIRRO}",   "{#TIPO_CLIENTE}",
-    "{#IXC_IDENTIFICATION}"};
 
 // The six totals. An amount total is the integer 0 until a row of its kind
 // adds to it, a double afterwards.
@@ -29,23 +25,54 @@ struct Totals {
 };
 
 struct DiscoveryResult {
-  std::vector<Record> descobertaClientesDB;
+  CustomerList descobertaClientesDB;
   Totals totals;
 };
-
-// Builds one record per result row (fourteen values by position), in
-// row order, and the totals, with the amount totals already rounded to two
-// decimals. Consumes the rows' texts. Throws ConversionError when a value
-// cannot be converted (an amount that is not a number, a date value that is
-// not a date, a title count that is not an integer).
-DiscoveryResult build_records(ResultRows&& rows, const std::string& zabbix_host);
 
 // The local date-time of calendar fields taken as local time: mktime with the
 // daylight-saving flag -1, then localtime (fractions of a second dropped).
 DateTime to_local_datetime(const DateTime& fields);
 
+// to_local_datetime of each distinct calendar value once: the time zone does
+// not change during a run, and mktime re-checks the zone file on every call.
+class LocalDates {
+ public:
+  DateTime convert(const DateTime& fields);
+
+ private:
+  std::unordered_map<std::uint64_t, DateTime> cache_;
+};
+
+// Builds one record per result row, in row order, and the totals, while the
+// rows arrive: each row is converted and packed at once, so no row is kept.
+class RecordBuilder {
+ public:
+  // `zabbix_host` becomes every record's identification.
+  explicit RecordBuilder(std::string_view zabbix_host);
+
+  // Adds the record of one result row (fourteen values by position; the
+  // row's texts are copied). Throws ConversionError when the row does not
+  // have fourteen values or a value cannot be converted (an amount that is
+  // not a number, a date value that is not a date, a title count that is
+  // not an integer).
+  void add(std::span<const SqlValue> row);
+
+  // The records and the totals, the amount totals rounded to two decimals.
+  // The builder is spent.
+  DiscoveryResult finish() &&;
+
+ private:
+  CustomerListBuilder records_;
+  Totals totals_;
+  double ativo_ = 0;
+  double inativo_ = 0;
+  bool any_ativo_ = false;
+  bool any_inativo_ = false;
+  LocalDates dates_;
+};
+
 // The double nearest to the exact decimal text (e.g. "10.005").
-double decimal_to_double(const std::string& text);
+double decimal_to_double(std::string_view text);
 
 // The double nearest to `value`'s exact binary value rounded to two decimal
 // places, halfway cases to the even digit (Python's round(value, 2)).

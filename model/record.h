@@ -1,6 +1,7 @@
 #pragma once
-// The customer record and its value kinds, shared by the discovery, the store
-// and the console printers.
+// The value kinds of records, and the record held field by field (any keys,
+// any order), which record lists can be read from as well as the compact
+// customer list (model/record_list.h, model/customer_list.h).
 
 #include <cstdint>
 #include <string>
@@ -45,12 +46,5 @@ struct Field {
 
 // An ordered mapping: fields stay in the order they were added.
 using Record = std::vector<Field>;
-
-// Returns the value stored under `key`, or nullptr when the record lacks it.
-inline const Value* find_value(const Record& record, std::string_view key) {
-  for (const Field& field : record)
-    if (field.key == key) return &field.value;
-  return nullptr;
-}
 
 }  // namespace cobrix

@@ -31,8 +31,7 @@ using store::say_error;
 
 }  // namespace
 
-bool sendPostgresClientes(const std::vector<Record>& descobertaClientes, const RunSettings& settings,
-                          std::ostream& out) {
+bool sendPostgresClientes(const RecordList& descobertaClientes, const RunSettings& settings, std::ostream& out) {
   store::PgConn conn;
   try {
     conn = store::connect(settings);
@@ -50,7 +49,7 @@ bool sendPostgresClientes(const std::vector<Record>& descobertaClientes, const R
   bool upserted = true;
   try {
     const PhaseTimer timer("upsert");
-    if (!descobertaClientes.empty())
+    if (descobertaClientes.size() > 0)
       store::upsert_pages(conn.get(), descobertaClientes, timestamp_now, page_method(conn.get()));
     say(out, "UPSERT em ixc_clientes concluído com sucesso!");
   } catch (const std::exception& e) {
@@ -74,6 +73,11 @@ bool sendPostgresClientes(const std::vector<Record>& descobertaClientes, const R
     return false;
   }
   return true;
+}
+
+bool sendPostgresClientes(const std::vector<Record>& descobertaClientes, const RunSettings& settings,
+                          std::ostream& out) {
+  return sendPostgresClientes(RecordSpan(descobertaClientes), settings, out);
 }
 
 }  // namespace cobrix

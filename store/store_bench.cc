@@ -4,6 +4,7 @@
 // The table ixc_clientes of DBNAME is dropped and recreated for each way.
 // Prints, per way, the best of REPEATS (default 3) in seconds.
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <iostream>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "model/customer_list.h"
 #include "store/pg_connection.h"
 #include "store/schema.h"
 #include "store/upsert.h"
@@ -19,36 +21,40 @@ namespace {
 
 using namespace cobrix;
 
-// Records shaped like the discovery's: the fifteen keys in their order,
+// Records shaped like the discovery's, held as the discovery holds them:
 // texts of realistic length, some nulls.
-std::vector<Record> synthetic_records(std::size_t count) {
-  std::vector<Record> records;
-  records.reserve(count);
+CustomerList synthetic_records(std::size_t count) {
+  CustomerListBuilder builder("bench-ixc");
   for (std::size_t i = 0; i < count; ++i) {
     const auto n = static_cast<std::int64_t>(i);
     const std::string id = std::to_string(100000 + n);
-    records.push_back({
-        {"{#ID_CLIENTE}", n + 1},
-        {"{#ID_CONTRATO}", n + 50001},
-        {"{#RAZAO_SOCIAL}", "Cliente de Teste Número " + id + " da Silva"},
-        {"{#CPF_CNPJ}", "123.456." + id.substr(0, 3) + "-" + id.substr(3, 2)},
-        {"{#CONTATO_CLIENTE}", i % 5 == 0 ? Value(Null{}) : Value("(11) 9" + id + "-0000")},
-        {"{#STATUS_CLIENTE}", std::int64_t(i % 7 == 0 ? 0 : 1)},
-        {"{#DATA_CADASTRO}", DateTime{2015 + int(i % 9), 1 + int(i % 12), 1 + int(i % 28)}},
-        {"{#VALOR_ATRASO}", 49.9 * double(1 + i % 13) + 0.01 * double(i % 100)},
-        {"{#TITULOS_ATRASO}", std::int64_t(1 + i % 6)},
-        {"{#DATA_VENCIMENTO}", DateTime{2026, 1 + int(i % 11), 1 + int(i % 28)}},
-        {"{#FILIAL}", "Filial " + std::to_string(i % 4)},
-        {"{#CIDADE}", i % 3 ? "São Paulo" : "Campinas"},
-        {"{#BAIRRO}", "Bairro " + std::to_string(i % 150)},
-        {"{#TIPO_CLIENTE}", i % 2 ? "Pessoa Física" : "Pessoa Jurídica"},
-        {"{#IXC_IDENTIFICATION}", "bench-ixc"},
-    });
+    const std::string name = "Cliente de Teste Número " + id + " da Silva";
+    const std::string cpf = "123.456." + id.substr(0, 3) + "-" + id.substr(3, 2);
+    const std::string contact = "(11) 9" + id + "-0000";
+    const std::string branch = "Filial " + std::to_string(i % 4);
+    const std::string district = "Bairro " + std::to_string(i % 150);
+    const std::array<ValueView, kOwnCustomerValues> values = {
+        n + 1,
+        n + 50001,
+        std::string_view(name),
+        std::string_view(cpf),
+        i % 5 == 0 ? ValueView(Null{}) : ValueView(std::string_view(contact)),
+        std::int64_t(i % 7 == 0 ? 0 : 1),
+        DateTime{2015 + int(i % 9), 1 + int(i % 12), 1 + int(i % 28)},
+        49.9 * double(1 + i % 13) + 0.01 * double(i % 100),
+        std::int64_t(1 + i % 6),
+        DateTime{2026, 1 + int(i % 11), 1 + int(i % 28)},
+        std::string_view(branch),
+        std::string_view(i % 3 ? "São Paulo" : "Campinas"),
+        std::string_view(district),
+        std::string_view(i % 2 ? "Pessoa Física" : "Pessoa Jurídica"),
+    };
+    builder.add(values);
   }
-  return records;
+  return std::move(builder).finish();
 }
 
-double seconds_of(PGconn* conn, const std::vector<Record>& records, store::PageMethod method) {
+double seconds_of(PGconn* conn, const CustomerList& records, store::PageMethod method) {
   const auto start = std::chrono::steady_clock::now();
   store::upsert_pages(conn, records, store::get_timestamp(), method);
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -69,7 +75,7 @@ int main(int argc, char** argv) {
   settings.pg_db = argv[5];
   const std::size_t rows = std::stoul(argv[6]);
   const int repeats = argc > 7 ? std::stoi(argv[7]) : 3;
-  const std::vector<Record> records = synthetic_records(rows);
+  const CustomerList records = synthetic_records(rows);
 
   const struct {
     const char* name;

@@ -5,6 +5,8 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "model/value_text.h"
@@ -29,21 +31,40 @@ constexpr std::array<std::string_view, kRecordValues> kRecordKeys = {
 constexpr std::array<std::size_t, kRecordValues> kUsualPosition = {0, 1, 2, 3, 4, 7, 8, 5, 6, 9, 10, 11, 12, 13, 14};
 
 // A row's record values in column order; nullptr where the record lacks the key.
-using Row = std::array<const Value*, kRecordValues>;
+using Row = std::array<const ValueView*, kRecordValues>;
 
-Row row_of(const Record& record) {
-  Row row;
-  for (std::size_t c = 0; c < kRecordValues; ++c) {
-    const std::size_t at = kUsualPosition[c];
-    row[c] = at < record.size() && record[at].key == kRecordKeys[c] ? &record[at].value
-                                                                    : find_value(record, kRecordKeys[c]);
+// Reads records as rows, one record at a time.
+class RowReader {
+ public:
+  explicit RowReader(const RecordList& records) : records_(records) {}
+
+  // The row of record `index`. Its values point into this reader: valid
+  // until the next call; texts are views of the list, valid while it lives.
+  const Row& row(std::size_t index) {
+    records_.read(index, fields_);
+    for (std::size_t c = 0; c < kRecordValues; ++c) {
+      const std::size_t at = kUsualPosition[c];
+      const bool usual = at < fields_.size() && fields_[at].key == kRecordKeys[c];
+      row_[c] = usual ? &fields_[at].value : find(kRecordKeys[c]);
+    }
+    return row_;
   }
-  return row;
-}
+
+ private:
+  const ValueView* find(std::string_view key) const {
+    for (const FieldView& field : fields_)
+      if (field.key == key) return &field.value;
+    return nullptr;
+  }
+
+  const RecordList& records_;
+  std::vector<FieldView> fields_;
+  Row row_{};
+};
 
 // PostgreSQL text cannot hold a NUL byte, and C-string passing would cut
 // the value short without a word; such a value fails its page instead.
-void check_text(const std::string& text, std::size_t column) {
+void check_text(std::string_view text, std::size_t column) {
   if (text.find('\0') != std::string::npos)
     throw PgError("o valor da coluna " + std::string(colunas_tabela[column].name) +
                       " contém um byte NUL, que o PostgreSQL não aceita em texto; a página não foi enviada.",
@@ -63,11 +84,12 @@ class LiteralPages {
   LiteralPages(PGconn* conn, std::string_view prefix, std::string_view suffix, const DateTime& timestamp_now)
       : conn_(conn), prefix_(prefix), suffix_(suffix), timestamp_("'" + format_datetime(timestamp_now) + "'") {}
 
-  void send(std::span<const Record> page) {
+  // Sends records [first, first + count) of `rows` as one page.
+  void send(RowReader& rows, std::size_t first, std::size_t count) {
     sql_.assign(prefix_);
-    for (std::size_t r = 0; r < page.size(); ++r) {
+    for (std::size_t r = 0; r < count; ++r) {
       if (r) sql_ += ',';
-      const Row row = row_of(page[r]);
+      const Row& row = rows.row(first + r);
       sql_ += '(';
       for (std::size_t c = 0; c < kRecordValues; ++c) {
         append_value(row[c], c);
@@ -81,7 +103,7 @@ class LiteralPages {
   }
 
  private:
-  void append_value(const Value* value, std::size_t column) {
+  void append_value(const ValueView* value, std::size_t column) {
     if (!value || std::holds_alternative<Null>(*value)) {
       sql_ += "NULL";
     } else if (const auto* i = std::get_if<std::int64_t>(value)) {
@@ -93,7 +115,7 @@ class LiteralPages {
       sql_ += '\'';
       sql_ += special.empty() ? format_double(*d) : std::string(special);
       sql_ += '\'';
-    } else if (const auto* s = std::get_if<std::string>(value)) {
+    } else if (const auto* s = std::get_if<std::string_view>(value)) {
       append_text(*s, column);
     } else {
       sql_ += '\'';
@@ -102,7 +124,7 @@ class LiteralPages {
     }
   }
 
-  void append_text(const std::string& text, std::size_t column) {
+  void append_text(std::string_view text, std::size_t column) {
     check_text(text, column);
     scratch_.resize(2 * text.size() + 1);
     int error = 0;
@@ -133,26 +155,28 @@ class ParamPages {
         timestamp_(format_datetime(timestamp_now)),
         prepared_(prepared),
         values_(kPageRows * kValues),
-        slots_(kPageRows * kValues * kSlot) {}
+        texts_(std::make_unique_for_overwrite<char[]>(kPageRows * kValues * kSlot)) {}
 
-  void send(std::span<const Record> page) {
-    const int count = static_cast<int>(page.size() * kValues);
-    for (std::size_t r = 0; r < page.size(); ++r) {
-      const Row row = row_of(page[r]);
+  // Sends records [first, first + rows_in_page) of `rows` as one page.
+  void send(RowReader& rows, std::size_t first, std::size_t rows_in_page) {
+    const int count = static_cast<int>(rows_in_page * kValues);
+    next_ = texts_.get();
+    for (std::size_t r = 0; r < rows_in_page; ++r) {
+      const Row& row = rows.row(first + r);
       const std::size_t base = r * kValues;
-      for (std::size_t c = 0; c < kRecordValues; ++c) values_[base + c] = param(row[c], base + c, c);
+      for (std::size_t c = 0; c < kRecordValues; ++c) values_[base + c] = param(row[c], c);
       values_[base + kRecordValues] = timestamp_.c_str();
     }
     if (!prepared_) {
-      check(conn_, PQexecParams(conn_, statement(page.size()).c_str(), count, nullptr, values_.data(), nullptr,
+      check(conn_, PQexecParams(conn_, statement(rows_in_page).c_str(), count, nullptr, values_.data(), nullptr,
                                 nullptr, 0));
       return;
     }
     // The unnamed statement: prepared for the full pages, then replaced once
     // for the last, shorter page; nothing is left behind on the connection.
-    if (prepared_rows_ != page.size()) {
-      check(conn_, PQprepare(conn_, "", statement(page.size()).c_str(), count, nullptr));
-      prepared_rows_ = page.size();
+    if (prepared_rows_ != rows_in_page) {
+      check(conn_, PQprepare(conn_, "", statement(rows_in_page).c_str(), count, nullptr));
+      prepared_rows_ = rows_in_page;
     }
     check(conn_, PQexecPrepared(conn_, "", count, values_.data(), nullptr, nullptr, 0));
   }
@@ -161,14 +185,17 @@ class ParamPages {
   static constexpr std::size_t kSlot = 32;  // holds any integer, double or timestamp text
 
   // The parameter text of one value (nullptr: NULL). Texts are passed in
-  // place; the other kinds are written into this value's slot.
-  const char* param(const Value* value, std::size_t index, std::size_t column) {
+  // place, as the views of the record list that they are (the list keeps a
+  // NUL after each); the other kinds are written one after the other into
+  // this page's text buffer, which has a slot's room for every value but is
+  // touched only as far as they reach.
+  const char* param(const ValueView* value, std::size_t column) {
     if (!value || std::holds_alternative<Null>(*value)) return nullptr;
-    if (const auto* s = std::get_if<std::string>(value)) {
+    if (const auto* s = std::get_if<std::string_view>(value)) {
       check_text(*s, column);
-      return s->c_str();
+      return s->data();
     }
-    char* slot = slots_.data() + index * kSlot;
+    char* const slot = next_;
     if (const auto* i = std::get_if<std::int64_t>(value)) {
       *std::to_chars(slot, slot + kSlot - 1, *i).ptr = '\0';
     } else if (const auto* d = std::get_if<double>(value)) {
@@ -179,6 +206,7 @@ class ParamPages {
       const std::string text = format_datetime(std::get<DateTime>(*value));
       slot[text.copy(slot, kSlot - 1)] = '\0';
     }
+    next_ = slot + std::strlen(slot) + 1;
     return slot;
   }
 
@@ -209,16 +237,18 @@ class ParamPages {
   const std::string timestamp_;
   const bool prepared_;
   std::vector<const char*> values_;
-  std::vector<char> slots_;
+  const std::unique_ptr<char[]> texts_;
+  char* next_ = nullptr;  // the first unused byte of texts_ in the current page
   std::string full_sql_;
   std::string last_sql_;           // the one shorter page of a call
   std::size_t prepared_rows_ = 0;  // page size of the prepared statement, 0: none
 };
 
 template <class Pages>
-void send_pages(Pages& pages, std::span<const Record> records) {
+void send_pages(Pages& pages, const RecordList& records) {
+  RowReader rows(records);
   for (std::size_t start = 0; start < records.size(); start += kPageRows)
-    pages.send(records.subspan(start, std::min(kPageRows, records.size() - start)));
+    pages.send(rows, start, std::min(kPageRows, records.size() - start));
 }
 
 }  // namespace
@@ -248,9 +278,8 @@ std::string insert_query() {
          assignments + ";\n    ";
 }
 
-void upsert_pages(PGconn* conn, std::span<const Record> records, const DateTime& timestamp_now,
-                  PageMethod method) {
-  if (records.empty()) return;
+void upsert_pages(PGconn* conn, const RecordList& records, const DateTime& timestamp_now, PageMethod method) {
+  if (records.size() == 0) return;
   const std::string query = insert_query();
   const std::size_t hole = query.find("%s");
   const std::string_view prefix = std::string_view(query).substr(0, hole);
@@ -262,6 +291,11 @@ void upsert_pages(PGconn* conn, std::span<const Record> records, const DateTime&
     ParamPages pages(conn, prefix, suffix, timestamp_now, method == PageMethod::prepared);
     send_pages(pages, records);
   }
+}
+
+void upsert_pages(PGconn* conn, std::span<const Record> records, const DateTime& timestamp_now,
+                  PageMethod method) {
+  upsert_pages(conn, RecordSpan(records), timestamp_now, method);
 }
 
 }  // namespace cobrix::store

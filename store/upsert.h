@@ -7,6 +7,7 @@
 #include <string>
 
 #include "model/record.h"
+#include "model/record_list.h"
 
 namespace cobrix::store {
 
@@ -30,11 +31,16 @@ DateTime get_timestamp();
 std::string insert_query();
 
 // Writes one row per record (record order, columns in map order, the last
-// column `timestamp_now`) in pages of at most kPageRows rows, one statement
-// per page. Each page commits by itself; on the first failing page it throws
+// column `timestamp_now`; NULL for a key that the record lacks) in pages of
+// at most kPageRows rows, one statement per page. The values are read from
+// `records` page by page and their texts sent from where the list holds
+// them. Each page commits by itself; on the first failing page it throws
 // PgError and sends nothing more, so earlier pages stay stored. A text value
 // holding a NUL byte, which PostgreSQL cannot store, fails its page the same
 // way before the page is sent. No records, no statement.
+void upsert_pages(PGconn* conn, const RecordList& records, const DateTime& timestamp_now, PageMethod method);
+
+// The same for records held one by one.
 void upsert_pages(PGconn* conn, std::span<const Record> records, const DateTime& timestamp_now,
                   PageMethod method);
 
