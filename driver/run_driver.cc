@@ -74,13 +74,23 @@ int run_driver(int argc, char** argv, int runtime_limit) {
   ::signal(SIGPIPE, SIG_IGN);
   std::ios::sync_with_stdio(false);
 
-  const std::optional<RunConfig> config = parse_command_line(argc, argv);
-  if (!config) {
+  std::optional<CommandLine> line = parse_command_line(argc, argv);
+  if (!line) {
     std::cout << kCriticalError << '\n';
     flush_standard_streams();
     return 1;
   }
   mask_passwords(argc, argv);
+  if (line->password_fd) {
+    try {
+      read_passwords(*line->password_fd, *line->config.settings);
+    } catch (const std::exception& e) {
+      report_failure(e, "senhas");
+      flush_standard_streams();
+      return 1;
+    }
+  }
+  const std::optional<RunConfig> config = std::move(line->config);
 
   int status = 0;
   try {

@@ -28,8 +28,14 @@ for f in /usr/bin/cobrix /usr/share/man/man1/cobrix.1.gz /usr/lib/cobrix/cobrix-
          /usr/share/doc/cobrix/zabbix/cobrix_template.yaml; do
   [ -e "$f" ] || fail "$f não foi instalado"
 done
-[ "$(readlink -f /usr/lib/zabbix/externalscripts/cobrix)" = /usr/bin/cobrix ] ||
-  fail "/usr/lib/zabbix/externalscripts/cobrix não aponta para /usr/bin/cobrix"
+# Both ExternalScripts folders: Debian's server and proxy, and upstream's.
+for scripts in /etc/zabbix/externalscripts /usr/lib/zabbix/externalscripts; do
+  [ "$(readlink -f "$scripts/cobrix")" = /usr/bin/cobrix ] ||
+    fail "$scripts/cobrix não aponta para /usr/bin/cobrix"
+  [ "$(readlink -f "$scripts/cobrix-zabbix")" = /usr/lib/cobrix/cobrix-zabbix ] ||
+    fail "$scripts/cobrix-zabbix não aponta para /usr/lib/cobrix/cobrix-zabbix"
+done
+[ -f /usr/lib/cobrix/cobrix-wrapper.sh ] || fail "/usr/lib/cobrix/cobrix-wrapper.sh não foi instalado"
 
 echo '$ /usr/bin/cobrix version'
 banner=$(/usr/bin/cobrix version)

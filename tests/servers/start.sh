@@ -25,7 +25,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$dir"
 chmod 755 "$dir"
 dir=$(cd "$dir" && pwd)
-: > "$dir/env"
+# DIR/env holds the servers' passwords: only its owner may read it.
+install -m 0600 /dev/null "$dir/env"
 # A failed start leaves nothing running.
 trap '"$here/stop.sh" "$dir"' ERR
 
@@ -83,6 +84,7 @@ if [ $want_postgres = 1 ]; then
   echo "PG_DIR=$pgdir" >> "$dir/env"
   mkdir -p "$pgdir/sock" "$pgdir/data"
   chmod 700 "$pgdir/data"
+  install -m 0600 /dev/null "$pgdir/pass"
   echo "$ppass" > "$pgdir/pass"
   : > "$pgdir/server.log"
   chown postgres "$pgdir/sock" "$pgdir/pass" "$pgdir/data" "$pgdir/server.log"

@@ -9,6 +9,7 @@ set -euo pipefail
 PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
+contrib=$top/contrib/zabbix
 cobrix=$1 generator=$2
 env_file=$COBRIX_TEST_SERVERS/env
 # shellcheck disable=SC1090
@@ -49,9 +50,9 @@ chmod 0644 "$work/readable.conf"
 
 # The UserParameter line of the shipped file, with the wrapper taken from
 # the source tree and the configuration file chosen by the item's profile.
-userparameter=$(grep '^UserParameter=' "$here/userparameter_cobrix.conf")
+userparameter=$(grep '^UserParameter=' "$contrib/userparameter_cobrix.conf")
 command=${userparameter#*,}
-command=${command/\/usr\/lib\/cobrix\/cobrix-agent/$here/cobrix-agent}
+command=${command/\/usr\/lib\/cobrix\/cobrix-agent/$contrib/cobrix-agent}
 for profile in good closed-pg readable; do
   cat > "$work/agent-$profile.conf" <<CONF
 Timeout=30
@@ -96,7 +97,7 @@ expect "falha do PostgreSQL é relatada" '[[ $value == *"Erro ao conectar ao Pos
 
 value=$(agent_value readable "$key")
 expect "configuração legível por todos é recusada" \
-  '[[ $value == *"pode ser lido por qualquer usuário"* && $value != *OK* ]]' "$value"
+  '[[ $value == *"pode ser lido ou alterado por qualquer usuário"* && $value != *OK* ]]' "$value"
 
 value=$(agent_value good "cobrix.descobertaClientes[$MARIADB_HOST,$MARIADB_PORT,$MARIADB_USER,$ixc_db]")
 expect "host do Zabbix faltando é recusado" '[[ $value == *"host do Zabbix"* && $value != *OK* ]]' "$value"

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Test: the Zabbix wrappers cobrix-zabbix and cobrix-agent hand cobrix the
+# connection values in its descriptor form and both passwords, byte for
+# byte, on descriptor 3 and nowhere else; they refuse credentials that other
+# users may read or change, malformed or incomplete files and bad host
+# names, without repeating a line that may hold a password. The program they
+# start is a stand-in that reports what it received.
+#   usage: wrapper_test.sh
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+contrib=$(cd "$here/../../contrib/zabbix" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The stand-in: its arguments, one per line, then what descriptor 3 held.
+cat > "$work/stand-in" <<'SH'
+#!/bin/sh
+printf 'arg:%s\n' "$@"
+printf 'fd3:'
+cat <&3
+SH
+chmod 755 "$work/stand-in"
+
+# Passwords that a shell would mangle if it ever evaluated them.
+ixc_password=' a$(touch '"$work"'/ran)`x` \ "q" '\''s'\'' *;|& \'
+pg_password='$HOME \n %s -- é'
+credentials() {  # credentials FILE MODE LINE...
+  local file=$1 mode=$2; shift 2
+  install -m "$mode" /dev/null "$file"
+  printf '%s\n' "$@" > "$file"
+}
+mkdir "$work/hosts"
+credentials "$work/hosts/provedor-a.conf" 0640 "# credenciais" "IXC_PASSWORD=$ixc_password" "" \
+  "PG_PASSWORD=$pg_password" "COBRIX=$work/stand-in"
+
+failures=0
+expect() {  # expect DESCRIPTION EXPECTED ACTUAL
+  if [ "$2" != "$3" ]; then
+    printf 'FALHA: %s\n  esperado: %s\n  recebido: %s\n' "$1" "$2" "$3" >&2
+    failures=$((failures + 1))
+  fi
+}
+external() { COBRIX_CREDENTIALS_DIR=$work/hosts "$contrib/cobrix-zabbix" "$@" 2>&1 || true; }
+nine=(ixc.local 3306 leitor ixcprovedor pg.local 5432 zabbix cobrix)
+
+got=$(external "${nine[@]}" provedor-a)
+expect "cobrix-zabbix: entradas e senhas" "$(printf '%s\n' "arg:--senhas-fd=3" arg:descobertaClientes \
+  "${nine[@]/#/arg:}" arg:provedor-a "fd3:$ixc_password" "$pg_password")" "$got"
+[ ! -e "$work/ran" ] || expect "nenhuma senha é avaliada pelo shell" "" "$(ls "$work/ran")"
+
+expect "arquivo de credenciais ausente" \
+  "cobrix-zabbix: não foi possível ler $work/hosts/provedor-b.conf" "$(external "${nine[@]}" provedor-b)"
+for host in "" ".oculto" "../provedor-a" "a/b"; do
+  expect "host do Zabbix '$host'" "cobrix-zabbix: host do Zabbix inválido: '$host'" "$(external "${nine[@]}" "$host")"
+done
+expect "contagem de parâmetros" \
+  "cobrix-zabbix: esperados 9 parâmetros (host, porta, usuário e banco do IXC; host, porta, banco e usuário do PostgreSQL; host do Zabbix), recebidos 8" \
+  "$(external "${nine[@]}")"
+for mode in 0644 0642 0604; do
+  credentials "$work/hosts/aberto.conf" "$mode" "IXC_PASSWORD=x" "PG_PASSWORD=y" "COBRIX=$work/stand-in"
+  expect "modo $mode recusado" \
+    "cobrix-zabbix: $work/hosts/aberto.conf pode ser lido ou alterado por qualquer usuário (modo ${mode#0}); use chmod 0640" \
+    "$(external "${nine[@]}" aberto)"
+done
+credentials "$work/hosts/torto.conf" 0600 "IXC_PASSWORD=x" "senha-solta" "PG_PASSWORD=y"
+expect "linha sem CHAVE=valor, sem repeti-la" \
+  "cobrix-zabbix: a linha 2 de $work/hosts/torto.conf não tem a forma CHAVE=valor" "$(external "${nine[@]}" torto)"
+credentials "$work/hosts/torto.conf" 0600 "IXC_PASSWORD=x" "pg password=y"
+expect "chave que não é chave" \
+  "cobrix-zabbix: a linha 2 de $work/hosts/torto.conf não começa por uma chave" "$(external "${nine[@]}" torto)"
+credentials "$work/hosts/torto.conf" 0600 "IXC_PASSWORD=x" "PG_HOST=y" "PG_PASSWORD=z"
+expect "chave desconhecida" "cobrix-zabbix: chave desconhecida em $work/hosts/torto.conf: PG_HOST" \
+  "$(external "${nine[@]}" torto)"
+credentials "$work/hosts/torto.conf" 0600 "IXC_PASSWORD=x"
+expect "chave obrigatória ausente" "cobrix-zabbix: $work/hosts/torto.conf não define PG_PASSWORD" \
+  "$(external "${nine[@]}" torto)"
+
+# The agent's wrapper: the PostgreSQL connection from its file, in place.
+credentials "$work/agent.conf" 0640 "IXC_PASSWORD=$ixc_password" "PG_HOST=pg.local" "PG_PORT=5432" "PG_DB=zabbix" \
+  "PG_USER=cobrix" "PG_PASSWORD=$pg_password" "COBRIX=$work/stand-in"
+got=$(COBRIX_AGENT_CONF=$work/agent.conf "$contrib/cobrix-agent" ixc.local 3306 leitor ixcprovedor provedor-a 2>&1 || true)
+expect "cobrix-agent: entradas e senhas" "$(printf '%s\n' "arg:--senhas-fd=3" arg:descobertaClientes \
+  "${nine[@]/#/arg:}" arg:provedor-a "fd3:$ixc_password" "$pg_password")" "$got"
+
+[ "$failures" = 0 ] && echo "wrappers: OK"
