@@ -1,0 +1,159 @@
+# Shared by the benchmark runners (run.sh, ways.sh, many.sh); sourced, not run.
+# Before sourcing: here (bench/), top (the clone). Functions that record
+# write to $results; run files go to $work.
+# shellcheck shell=bash disable=SC2154,SC2153
+
+# What the benchmarks need beyond the build: GNU time and gnuplot.
+bench_deps() {
+  local need=() p
+  for p in time gnuplot-nox; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
+  done
+  "$top/scripts/install-deps.sh"
+  if [ ${#need[@]} -gt 0 ]; then
+    apt-get update -q >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}" >/dev/null
+  fi
+}
+
+# Configures and builds cobrix (and the generator) in DIR with the pages
+# always sent one way (auto: the program's own choice). No tests: the
+# benchmark builds do not need GoogleTest.
+#   usage: bench_build DIR METHOD
+bench_build() {
+  cmake -S "$top" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCOBRIX_BUILD_TESTS=OFF \
+    -DCOBRIX_PAGE_METHOD="$2" >/dev/null
+  cmake --build "$1" --target cobrix cobrix_gen_ixc -j 2 >/dev/null
+}
+
+# The scratch folder (removed at exit) and the servers: reused when
+# $servers names a running pair, else started in the scratch folder with
+# START_OPTIONS and stopped at exit. Sources the servers' env.
+#   usage: bench_setup START_OPTIONS...
+bench_setup() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/cobrix-bench.XXXXXX")
+  chmod 755 "$work"  # the PostgreSQL server runs as postgres and must reach its folder inside
+  own_servers=0
+  bench_cleanup_hooks=()
+  trap bench_cleanup EXIT
+  if [ -z "$servers" ]; then
+    servers=$work/servers
+    own_servers=1
+    "$top/tests/servers/start.sh" "$servers" "$@" >/dev/null
+  fi
+  # shellcheck disable=SC1091
+  . "$servers/env"
+  export PGPASSWORD=$PG_PASSWORD PGOPTIONS="-c client_min_messages=warning"
+}
+bench_cleanup() {
+  local hook
+  for hook in "${bench_cleanup_hooks[@]}"; do "$hook" || true; done
+  [ "$own_servers" = 1 ] && "$top/tests/servers/stop.sh" "$servers"
+  rm -rf "$work"
+}
+
+mysql_user() { MYSQL_PWD=$MARIADB_PASSWORD mariadb --no-defaults -h "$MARIADB_HOST" -P "$MARIADB_PORT" -u "$MARIADB_USER" --default-character-set=utf8mb4 "$@"; }
+mysql_root() { mariadb --no-defaults --socket="$MARIADB_SOCKET" -uroot "$@"; }
+pg() { psql -X -q -v ON_ERROR_STOP=1 -h "$PG_HOST" -p "$PG_PORT" -U "$PG_USER" "$@"; }
+pg_value() { local db=$1; shift; pg -d "$db" -At "$@"; }
+now() { date +%s.%N; }
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
+record() { printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" >> "$results"; }  # group metric rep value
+
+# Fails unless PostgreSQL keeps fsync and synchronous commit on.
+require_durable() {
+  local fsync sync
+  fsync=$(pg_value postgres -c "SHOW fsync") sync=$(pg_value postgres -c "SHOW synchronous_commit")
+  if [ "$fsync" != on ] || [ "$sync" = off ]; then
+    echo "$1: o PostgreSQL de $servers não é durável (fsync=$fsync, synchronous_commit=$sync);" \
+      "inicie-o com tests/servers/start.sh DIR --big --durable" >&2
+    exit 2
+  fi
+}
+
+# Loads the generated IXC database NAME (CUSTOMERS, SEED) unless the server
+# already holds one generated today with the same options.
+#   usage: ixc_db NAME CUSTOMERS SEED GENERATOR
+ixc_db() {
+  local name=$1 customers=$2 seed=$3 gen=$4 want have t0
+  want="customers=$customers seed=$seed today=$(date +%F)"
+  have=$(mysql_root -N -B -e "SELECT info FROM $name.bench_info" 2>/dev/null || true)
+  [ "$have" = "$want" ] && return 0
+  echo "gerando e carregando $name ($customers clientes, semente $seed)..." >&2
+  t0=$(now)
+  "$here/make-ixc-db.sh" --env "$servers/env" --database "$name" --customers "$customers" --seed "$seed" \
+    --gen "$gen" > /dev/null
+  echo "  carga: $(elapsed "$t0" "$(now)") s" >&2
+  mysql_root "$name" -e "CREATE TABLE bench_info (info TEXT); INSERT INTO bench_info VALUES ('$want')"
+}
+ixc_db_name() { if [ "$2" = 1 ]; then echo "ixc_$1"; else echo "ixc_$1_s$2"; fi; }  # CUSTOMERS SEED
+
+# Rows of the overdue-customers query on the IXC database NAME, and the size
+# of its result as the client prints it (tab-separated text), in bytes.
+overdue_rows() { mysql_root -N -B "$1" < "$here/overdue_query.sql" | wc -l; }
+result_bytes() { mysql_user -N -B "$1" < "$here/overdue_query.sql" | wc -c; }
+
+# One normal or debug run of cobrix, its files under PREFIX: .out, .err,
+# .time (user, system CPU seconds and peak resident KiB of the process and
+# its children, from GNU time), .phases (COBRIX_PHASE_LOG) and .wall.
+# Succeeds when a normal run ended with the line OK (a debug run: always).
+# Safe to start several at once in the background. cobrix gets none of the
+# libpq variables meant for the benchmark's own clients (a pooler refuses
+# the startup options that PGOPTIONS adds).
+#   usage: cobrix_run BINARY IXC_DB PG_PORT PG_DB ZABBIX_HOST PREFIX
+cobrix_run() {
+  local bin=$1 ixc=$2 port=$3 db=$4 host=$5 prefix=$6 t0 t1
+  rm -f "$prefix.phases"
+  : > "$prefix.phases"
+  t0=$(now)
+  env -u PGOPTIONS -u PGPASSWORD COBRIX_PHASE_LOG="$prefix.phases" /usr/bin/time -f '%U %S %M' -o "$prefix.time" \
+    "$bin" descobertaClientes "$MARIADB_HOST" "$MARIADB_PORT" "$MARIADB_USER" "$MARIADB_PASSWORD" "$ixc" \
+    "$PG_HOST" "$port" "$db" "$PG_USER" "$PG_PASSWORD" "$host" > "$prefix.out" 2> "$prefix.err" || true
+  t1=$(now)
+  elapsed "$t0" "$t1" > "$prefix.wall"
+  [ "$host" = debug ] || [ "$(tail -n 1 "$prefix.out")" = OK ]
+}
+
+# Records a run's wall, CPU, peak memory and phases as LABEL.<what>.
+#   usage: record_run GROUP LABEL REP PREFIX
+record_run() {
+  local group=$1 label=$2 rep=$3 prefix=$4 user sys rss phase seconds
+  record "$group" "$label.wall" "$rep" "$(cat "$prefix.wall")"
+  read -r user sys rss < "$prefix.time"
+  record "$group" "$label.cpu" "$rep" "$(awk -v u="$user" -v s="$sys" 'BEGIN { printf "%.2f", u + s }')"
+  record "$group" "$label.rss_mib" "$rep" "$(awk -v k="$rss" 'BEGIN { printf "%.1f", k / 1024 }')"
+  while read -r phase seconds; do record "$group" "$label.$phase" "$rep" "$seconds"; done < "$prefix.phases"
+}
+
+# The first lines of a failed run, for the failure log.
+run_failure() { { cat "$1.out" "$1.err"; } | tail -n 4 | tr '\n' ' '; }
+
+# The rows of installation HOST in ixc_clientes of PG_DB as "COUNT DIGEST
+# LATEST": their count, a digest of every column but the run's timestamp, and
+# how many carry the latest timestamp (a run stamps all its rows alike, so
+# after a run that wrote every row LATEST equals COUNT).
+#   usage: rows_digest PG_DB HOST
+rows_digest() {
+  pg_value "$1" -v host="$2" <<'SQL'
+SELECT count(*) || ' ' || coalesce(md5(string_agg(
+         ROW(idcliente, idcontrato, razaosocial, cpfcnpj, contatocliente, valoratraso, titulosatraso,
+             statuscliente, datacadastro, datavencimento, filial, cidade, bairro, tipocliente)::text,
+         E'\n' ORDER BY idcliente)), '-') || ' ' || count(*) FILTER (WHERE timestamp = latest)
+  FROM ixc_clientes, (SELECT max(timestamp) AS latest FROM ixc_clientes WHERE ixcidentification = :'host') m
+ WHERE ixcidentification = :'host';
+SQL
+}
+
+# The servers' floors. floor_inputs writes, from the rows that cobrix stored
+# in ixc_clientes of PG_DB (in the order it stored them), TAG's literal pages
+# ($work/pages_TAG.sql) and its COPY script ($work/copy_TAG.sql).
+#   usage: floor_inputs PG_DB TAG
+floor_inputs() {
+  pg -d "$1" -At -f "$here/pages.sql" > "$work/pages_$2.sql"
+  pg -d "$1" -c "\\copy (SELECT * FROM ixc_clientes ORDER BY ctid) TO '$work/rows_$2.copy'"
+  sed "s|ROWS_FILE|$work/rows_$2.copy|" "$here/copy_upsert.sql" > "$work/copy_$2.sql"
+}
+f1() { mysql_user "$1" < "$here/overdue_query.sql" > /dev/null; }                    # IXC_DB
+reset_floor() { pg -d "$1" -c "DROP TABLE IF EXISTS ixc_clientes" -f "$here/floor.sql" > /dev/null; }  # PG_DB
+f3() { pg -d "$1" -f "$work/pages_$2.sql" > /dev/null; }                             # PG_DB TAG
+f2() { pg -d "$1" -f "$work/copy_$2.sql" > /dev/null; }                              # PG_DB TAG

@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Test: the benchmark tables reduce the repetitions as they say, on made-up
+# results: medians and ranges, ratios taken within each repetition (not
+# ratios of medians), failed runs counted but left out of the times, and the
+# memory verdict against both the MiB goal and the bound on the fetched result.
+#   usage: summary_test.sh
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+fail=0
+# has NAME FILE TEXT: FILE holds the line fragment TEXT.
+has() {
+  grep -qF -- "$3" "$2" || { echo "FALHA: $1: '$3' ausente em:" >&2; sed 's/^/    /' "$2" >&2; fail=1; }
+}
+tsv() { printf '%s\t%s\t%s\t%s\n' "$@"; }  # group metric rep value, four at a time
+
+# --- summarize.sh (run.sh's table) ---
+{
+  tsv 100000 overdue 0 19000  100000 result_mib 0 3.3
+  tsv 100000 F1 1 1.2  100000 F1 2 0.9  100000 F1 3 1.0
+  tsv 100000 F3.empty 1 0.8  100000 F3.empty 2 1.0  100000 F3.empty 3 0.5
+  tsv 100000 empty.wall 1 2.0  100000 empty.wall 2 1.9  100000 empty.wall 3 1.8
+  tsv 100000 empty.rss_mib 1 14.9  100000 empty.rss_mib 2 14.0  100000 empty.rss_mib 3 14.5
+  tsv 100000 full.rss_mib 1 14.2  100000 full.rss_mib 2 14.2  100000 full.rss_mib 3 14.2
+  tsv 1000000 overdue 0 190000  1000000 result_mib 0 20.0
+  tsv 1000000 F1 1 10  1000000 F1 2 12
+  tsv 1000000 empty.rss_mib 1 80  1000000 empty.rss_mib 2 80
+} > "$scratch/run.tsv"
+"$here/summarize.sh" "$scratch/run.tsv" "$scratch/run" > /dev/null 2>&1
+t=$scratch/run/table.md
+has "mediana e extremos fora de ordem" "$t" "| F1 | 1.000 (0.900–1.200) | 11.000 (10.000–12.000) |"
+# Per repetition: 2.0/2.0, 1.9/1.9, 1.8/1.5; the ratio of the medians would be 1.06.
+has "razão por repetição" "$t" "| ratio.empty.vs_F1+F3 | 1.00 (1.00–1.20) |"
+has "meta de memória atingida" "$t" "| 100000 | 3.3 | 14.5 (14.0–14.9) | 14.2 (14.2–14.2) | 4.39 (4.24–4.52) | 15 | 0.97 (0.93–0.99) | yes |"
+# 80 MiB is under 90 MiB but over three times the 20 MiB result.
+has "limite de três vezes o resultado" "$t" "| 1000000 | 20.0 | 80.0 (80.0–80.0) | – | 4.00 (4.00–4.00) | 90 and 3 × result (60.0) | 1.33 (1.33–1.33) | no |"
+# Missing figures stay in their column ("-"), the goal is the tighter bound.
+has "dados do gráfico" "$scratch/run/plot.dat" "1000000 190000 - - - - 11 80 20.0 - 60"
+
+# --- ways.awk ---
+{
+  tsv 10000 overdue 0 1886  10000 result_mib 0 0.3
+  tsv 10000 F1 1 0.1  10000 F1 2 0.1  10000 F1 3 0.2
+  tsv 10000 F3.empty 1 0.1  10000 F3.empty 2 0.1  10000 F3.empty 3 0.05
+  tsv 10000 prepared.pooler.empty.ok 1 1
+  tsv 10000 prepared.pooler.empty.wall 1 0.3  10000 prepared.pooler.empty.query_fetch 1 0.1
+  tsv 10000 prepared.pooler.empty.rows_ok 1 1
+  tsv 10000 prepared.pooler.empty.ok 2 0
+  tsv 10000 prepared.pooler.empty.ok 3 1
+  tsv 10000 prepared.pooler.empty.wall 3 0.5  10000 prepared.pooler.empty.query_fetch 3 0.1
+  tsv 10000 prepared.pooler.empty.rows_ok 3 1
+} > "$scratch/ways.tsv"
+awk -F'\t' -v ways=prepared -v routes=pooler -v runs=empty -f "$here/stats.awk" -f "$here/ways.awk" \
+  "$scratch/ways.tsv" > "$scratch/ways.md"
+# Ratios within repetitions 1 and 3: 0.3/0.2 and 0.5/0.25.
+has "falha contada, fora dos tempos" "$scratch/ways.md" \
+  "| prepared | pooler | empty | 2/3 | 2/2 | 0.400 (0.300–0.500) | 0.100 (0.100–0.100) | – | 0.300 (0.200–0.400) | – | – | 1.75 (1.50–2.00) |"
+
+# --- many.awk ---
+{
+  tsv isp-01 overdue 0 100
+  tsv isp-01 alone.empty.ok 1 1  isp-01 alone.empty.wall 1 1.0  isp-01 alone.empty.rows_ok 1 1
+  tsv isp-01 alone.empty.ok 2 1  isp-01 alone.empty.wall 2 2.0  isp-01 alone.empty.rows_ok 2 1
+  tsv isp-01 together.empty.ok 1 1  isp-01 together.empty.wall 1 3.0  isp-01 together.empty.rows_ok 1 1
+  tsv isp-01 together.empty.ok 2 0  isp-01 together.empty.wall 2 2.0  isp-01 together.empty.rows_ok 2 0
+  tsv all together.empty.makespan 1 3.1  all together.empty.makespan 2 2.1
+  tsv crowded-0 other_rows 0 0  crowded-0 table_mib 0 1.0
+  tsv crowded-0 run.wall 1 1.0  crowded-0 run.wall 2 1.0  crowded-0 run.ok 1 1  crowded-0 run.ok 2 1
+  tsv crowded-1000 other_rows 0 1000  crowded-1000 table_mib 0 2.5
+  tsv crowded-1000 run.wall 1 2.0  crowded-1000 run.wall 2 3.0  crowded-1000 run.ok 1 1  crowded-1000 run.ok 2 1
+  tsv crowded-1000 run.delete 1 0.5  crowded-1000 run.delete 2 0.7
+  tsv crowded-1000 run.stale_left 1 0  crowded-1000 run.stale_left 2 0
+  tsv crowded-1000 run.others_kept 1 1  crowded-1000 run.others_kept 2 0
+} > "$scratch/many.tsv"
+awk -F'\t' -v n_inst=1 -v customers=1000 -v via=direct -v stale=10 -v plotdata="$scratch/many.dat" \
+  -f "$here/stats.awk" -f "$here/many.awk" "$scratch/many.tsv" > "$scratch/many.md"
+# Together over alone per repetition: 3.0 and 1.0 (the ratio of the medians would be 1.67).
+has "juntas contra sozinhas" "$scratch/many.md" \
+  "| isp-01 | 100 | 1.500 (1.000–2.000) | 2.500 (2.000–3.000) | 2.00 (1.00–3.00) | – | – | – | – / – | 3/4 | 3/4 |"
+has "tempo do lote" "$scratch/many.md" "empty table 2.600 (2.100–3.100)"
+has "lotada contra sozinha" "$scratch/many.md" \
+  "| 1000 | 2.5 | 2.500 (2.000–3.000) | 2.50 (2.00–3.00) | – | – | 0.600 (0.500–0.700) | 2/2 | – | 0 (0–0) | 1/2 |"
+has "dados do gráfico" "$scratch/many.dat" "1000 1100 2.5 - 0.6 2.5"
+exit $fail
