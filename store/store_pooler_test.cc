@@ -16,20 +16,15 @@
 namespace cobrix::store_test {
 namespace {
 
-RunSettings through(const testing::ServerAddress& server, const std::string& database) {
-  RunSettings s;
-  s.postgres_ip = server.host;
-  s.postgres_port = server.port;
-  s.pg_user = server.user;
-  s.pg_password = server.password;
-  s.pg_db = database;
-  return s;
-}
-
-testing::ServerAddress pooler() {
+// The settings of `db` pointed at the fixture's pgbouncer instead, and at
+// `database` there (by default db's own, in transaction pooling).
+RunSettings through_pooler(const TestDatabase& db, const std::string& database = "") {
   const auto servers = testing::test_servers();
   if (!servers) throw std::runtime_error("no test servers");
-  return servers->pooler;
+  RunSettings s = db.settings();
+  s.postgres_port = servers->pooler.port;
+  if (!database.empty()) s.pg_db = database;
+  return s;
 }
 
 // Records of `count` customers with texts that need quoting, nulls and
@@ -100,9 +95,9 @@ TEST(StorePooler, OnlyADirectConnectionOwnsItsServerSession) {
   const TestDatabase db("pooler_owns");
   const store::PgConn direct = store::connect(db.settings());
   EXPECT_TRUE(store::owns_server_session(direct.get()));
-  const store::PgConn pooled = store::connect(through(pooler(), db.name()));
+  const store::PgConn pooled = store::connect(through_pooler(db));
   EXPECT_FALSE(store::owns_server_session(pooled.get()));
-  const store::PgConn session = store::connect(through(pooler(), testing::kSessionPoolDatabase));
+  const store::PgConn session = store::connect(through_pooler(db, testing::kSessionPoolDatabase));
   EXPECT_FALSE(store::owns_server_session(session.get()));
 }
 
@@ -116,7 +111,7 @@ TEST(StorePooler, ConcurrentInstallationsThroughATransactionPoolerStoreWhatADire
   const std::string expected = rows_of(db, "direct");
   ASSERT_EQ(expected.substr(0, 2), "1:");
 
-  const RunSettings pooled = through(pooler(), db.name());
+  const RunSettings pooled = through_pooler(db);
   std::vector<std::vector<Record>> records;
   for (int i = 0; i < kInstallations; ++i) records.push_back(varied(kRows, "pooled-" + std::to_string(i)));
   BusyClient a(pooled), b(pooled), c(pooled);
@@ -147,7 +142,7 @@ TEST(StorePooler, SessionPoolerStoresWhatADirectRunStores) {
   // The session pool's database is shared by test processes: a name of this
   // process's own keeps the rows apart.
   const std::string ixc = testing::unique_database_name("session");
-  const StoreRun run = run_store(varied(kRows, ixc), through(pooler(), testing::kSessionPoolDatabase));
+  const StoreRun run = run_store(varied(kRows, ixc), through_pooler(db, testing::kSessionPoolDatabase));
   EXPECT_TRUE(run.ok) << run.out;
   EXPECT_EQ(run.out, normal_lines(kRows));
   testing::PgAdmin session(db.server(), testing::kSessionPoolDatabase);

@@ -61,6 +61,14 @@ wait_for() {
 }
 # Appends NAME=VALUE to STATE/env.
 record() { echo "$1=$2" >> "$state/env"; }
+# started DAEMON KEY FOLDER PORT: waits for the PID file and the port of a
+# daemon that was just started with FOLDER/DAEMON.conf, and records its PID
+# (KEY_PID) for stop.sh.
+started() {
+  wait_for "o pid do $1" 30 test -s "$3/$1.pid"
+  record "$2_PID" "$(cat "$3/$1.pid")"
+  wait_for "o $1 (porta $4; $3/$1.log)" 60 port_in_use "$4"
+}
 # A folder that belongs to the zabbix user, for a daemon's log, PID and sockets.
 zabbix_folder() { install -d -o zabbix -g zabbix -m 0750 "$1"; }
 
@@ -136,10 +144,8 @@ StartODBCPollers=1
 StartReportWriters=0
 CONF
 zabbix_server -c "$dir/server/zabbix_server.conf"
-wait_for "o pid do zabbix_server" 30 test -s "$dir/server/zabbix_server.pid"
-record ZBX_SERVER_PID "$(cat "$dir/server/zabbix_server.pid")"
 record ZBX_SERVER_LOG "$dir/server/zabbix_server.log"
-wait_for "o zabbix_server (porta $server_port; $dir/server/zabbix_server.log)" 60 port_in_use "$server_port"
+started zabbix_server ZBX_SERVER "$dir/server" "$server_port"
 
 # The frontend: a copy of Debian's, whose configuration path is fixed at
 # /etc/zabbix/zabbix.conf.php, pointed at a configuration of its own.
@@ -227,10 +233,8 @@ StartDBSyncers=1
 StartODBCPollers=1
 CONF
 "$proxy_bin" -c "$dir/proxy/zabbix_proxy.conf"
-wait_for "o pid do zabbix_proxy" 30 test -s "$dir/proxy/zabbix_proxy.pid"
-record ZBX_PROXY_PID "$(cat "$dir/proxy/zabbix_proxy.pid")"
 record ZBX_PROXY_LOG "$dir/proxy/zabbix_proxy.log"
-wait_for "o zabbix_proxy (porta $proxy_port; $dir/proxy/zabbix_proxy.log)" 30 port_in_use "$proxy_port"
+started zabbix_proxy ZBX_PROXY "$dir/proxy" "$proxy_port"
 
 # The agent, with the shipped user parameter pointed at the installed tree.
 agent_port=$(free_port)
@@ -254,9 +258,7 @@ StartAgents=2
 ${userparameter//\/usr\/lib\/cobrix\//$dir/root/usr/lib/cobrix/}
 CONF
 COBRIX_AGENT_CONF=$dir/agent/cobrix-agent.conf zabbix_agentd -c "$dir/agent/zabbix_agentd.conf"
-wait_for "o pid do zabbix_agentd" 30 test -s "$dir/agent/zabbix_agentd.pid"
-record ZBX_AGENT_PID "$(cat "$dir/agent/zabbix_agentd.pid")"
-wait_for "o zabbix_agentd (porta $agent_port; $dir/agent/zabbix_agentd.log)" 30 port_in_use "$agent_port"
+started zabbix_agentd ZBX_AGENT "$dir/agent" "$agent_port"
 
 # A daemon that lost its port to another process has exited by now.
 while IFS='=' read -r name value; do
