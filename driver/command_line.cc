@@ -6,8 +6,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
-#include <stdexcept>
 #include <string>
+
+#include "model/failure.h"
 
 namespace cobrix {
 
@@ -73,14 +74,14 @@ void read_passwords(int fd, RunSettings& settings) {
     if (got == 0) break;
     if (got < 0) {
       if (errno == EINTR) continue;
-      throw std::runtime_error("não foi possível ler as senhas " + where + ": " + std::strerror(errno));
+      throw Failure(kPasswordsKind, "não foi possível ler as senhas " + where + ": " + std::strerror(errno));
     }
     text.append(buffer, static_cast<std::size_t>(got));
   }
   if (!text.empty() && text.back() == '\n') text.pop_back();
   const std::size_t split = text.find('\n');
   if (text.size() > kMaxPasswordText || split == std::string::npos || text.find('\n', split + 1) != std::string::npos)
-    throw std::runtime_error("as senhas " + where +
+    throw Failure(kPasswordsKind, "as senhas " + where +
                              " devem ser duas linhas: a senha do IXC e a senha do PostgreSQL");
   settings.db_password = text.substr(0, split);
   settings.pg_password = text.substr(split + 1);

@@ -35,8 +35,9 @@ std::optional<CommandLine> parse_command_line(int argc, const char* const* argv)
 // Reads descriptor `fd` to its end and closes it. Its text must be the IXC
 // password, one line feed, the PostgreSQL password and at most one final line
 // feed (each password taken exactly, possibly empty; at most 64 KiB in all).
-// Stores both passwords in `settings`. Throws std::runtime_error with a
-// Portuguese message, including the system's reason when reading fails.
+// Stores both passwords in `settings`. Throws a Failure of the kind
+// "senhas" with a Portuguese message, including the system's reason when
+// reading fails.
 void read_passwords(int fd, RunSettings& settings);
 
 // Overwrites, in place, the bytes of the two password entries (5 and 11) of

@@ -20,6 +20,9 @@ namespace {
 
 namespace process = corvakit::process_library;
 
+// What failed when a failure names no part of the run.
+constexpr std::string_view kInternalKind = "erro interno do cobrix";
+
 // What failed, in the operator's words: the part named by the failure, or
 // the system for what the operating system or the process refused.
 std::string_view failure_kind(const std::exception& e, std::string_view otherwise) {
@@ -54,7 +57,7 @@ int dispatch(const RunConfig& config) {
   } catch (const ExitRequest& exit) {
     return exit.status;
   } catch (const std::exception& e) {
-    report_failure(e, "erro interno do cobrix");
+    report_failure(e, kInternalKind);
     return 1;
   }
 }
@@ -85,7 +88,7 @@ int run_driver(int argc, char** argv, int runtime_limit) {
     try {
       read_passwords(*line->password_fd, *line->config.settings);
     } catch (const std::exception& e) {
-      report_failure(e, "senhas");
+      report_failure(e, kInternalKind);
       flush_standard_streams();
       return 1;
     }

@@ -5,10 +5,10 @@
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <vector>
 
+#include "model/customer_list.h"
 #include "model/value_text.h"
 #include "store/pg_connection.h"
 #include "store/schema.h"
@@ -20,15 +20,17 @@ namespace {
 constexpr std::size_t kValues = colunas_tabela.size();  // per row, the run timestamp last
 constexpr std::size_t kRecordValues = kValues - 1;
 
-// The record key behind each of the first fifteen columns, in map order.
-constexpr std::array<std::string_view, kRecordValues> kRecordKeys = {
-    "{#ID_CLIENTE}",      "{#ID_CONTRATO}",     "{#RAZAO_SOCIAL}",  "{#CPF_CNPJ}",
-    "{#CONTATO_CLIENTE}", "{#VALOR_ATRASO}",    "{#TITULOS_ATRASO}", "{#STATUS_CLIENTE}",
-    "{#DATA_CADASTRO}",   "{#DATA_VENCIMENTO}", "{#FILIAL}",        "{#CIDADE}",
-    "{#BAIRRO}",          "{#TIPO_CLIENTE}",    "{#IXC_IDENTIFICATION}"};
-// Where the discovery puts each of those keys; looked at first, so that a
-// usual record costs one comparison per column.
+// Where the discovery puts the record value of each of the first fifteen
+// columns (map order): the key of column c is kCustomerKeys[kUsualPosition[c]],
+// and a usual record is found there with one comparison per column.
 constexpr std::array<std::size_t, kRecordValues> kUsualPosition = {0, 1, 2, 3, 4, 7, 8, 5, 6, 9, 10, 11, 12, 13, 14};
+
+// The record key behind each of the first fifteen columns, in map order.
+constexpr std::array<std::string_view, kRecordValues> kRecordKeys = [] {
+  std::array<std::string_view, kRecordValues> keys{};
+  for (std::size_t c = 0; c < kRecordValues; ++c) keys[c] = kCustomerKeys[kUsualPosition[c]];
+  return keys;
+}();
 
 // A row's record values in column order; nullptr where the record lacks the key.
 using Row = std::array<const ValueView*, kRecordValues>;
@@ -196,17 +198,19 @@ class ParamPages {
       return s->data();
     }
     char* const slot = next_;
+    char* end;
     if (const auto* i = std::get_if<std::int64_t>(value)) {
-      *std::to_chars(slot, slot + kSlot - 1, *i).ptr = '\0';
+      end = std::to_chars(slot, slot + kSlot - 1, *i).ptr;
     } else if (const auto* d = std::get_if<double>(value)) {
       const std::string_view special = special_double(*d);
       const std::string text = special.empty() ? format_double(*d) : std::string(special);
-      slot[text.copy(slot, kSlot - 1)] = '\0';
+      end = slot + text.copy(slot, kSlot - 1);
     } else {
       const std::string text = format_datetime(std::get<DateTime>(*value));
-      slot[text.copy(slot, kSlot - 1)] = '\0';
+      end = slot + text.copy(slot, kSlot - 1);
     }
-    next_ = slot + std::strlen(slot) + 1;
+    *end = '\0';
+    next_ = end + 1;
     return slot;
   }
 
