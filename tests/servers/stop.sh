@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Stops the servers that start.sh DIR started, by their PIDs, and removes DIR.
 set -u
+# shellcheck source=tests/servers/pids.sh
+. "$(dirname "$0")/pids.sh"
 dir=$1
 [ -f "$dir/env" ] || { rm -rf "$dir"; exit 0; }
 pids=()
@@ -13,9 +15,6 @@ while IFS='=' read -r name value; do
     PG_DIR) pg_dir=$value ;;
   esac
 done < "$dir/env"
-for pid in "${pids[@]}"; do
-  for _ in $(seq 1 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null || true
-done
+await_exit "${pids[@]}"
 case $pg_dir in /tmp/cobrix-pg.*) rm -rf "$pg_dir" ;; esac
 rm -rf "$dir"

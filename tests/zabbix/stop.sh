@@ -2,6 +2,8 @@
 # Stops what start.sh STATE started, by the PIDs in STATE/env, and removes
 # its folder and STATE.
 set -u
+# shellcheck source=tests/servers/pids.sh
+. "$(dirname "$0")/../servers/pids.sh"
 state=$1
 [ -f "$state/env" ] || { rm -rf "$state"; exit 0; }
 pids=()
@@ -14,10 +16,7 @@ while IFS='=' read -r name value; do
     *_PID) kill -TERM "$value" 2>/dev/null && pids+=("$value") ;;
   esac
 done < "$state/env"
-for pid in "${pids[@]}"; do
-  for _ in $(seq 1 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-  kill -KILL "$pid" 2>/dev/null || true
-done
+await_exit "${pids[@]}"
 case $dir in
   /tmp/cobrix-zabbix.*)
     "$(dirname "$0")/../servers/stop.sh" "$dir/pg"
