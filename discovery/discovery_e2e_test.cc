@@ -345,7 +345,7 @@ TEST(FailurePaths, ServerWithOnlyFullGroupBy) {
   // Stopped (by the PID that start.sh recorded) however the test ends.
   struct Stop {
     std::string command;
-    ~Stop() { std::system(command.c_str()); }
+    ~Stop() { [[maybe_unused]] const int status = std::system(command.c_str()); }
   } stop{scripts + "stop.sh " + dir + " >/dev/null 2>&1"};
   ASSERT_EQ(std::system((scripts + "start.sh " + dir + " --mariadb-only >/dev/null 2>&1").c_str()), 0);
   ServerAddress server;

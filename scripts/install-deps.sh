@@ -7,7 +7,7 @@ packages=(
   libmariadb-dev libpq-dev libutf8proc-dev
   libgtest-dev googletest
   mariadb-server mariadb-client postgresql-15 postgresql-client-15 pgbouncer tzdata
-  zabbix-agent dpkg-dev file
+  zabbix-agent dpkg-dev file lintian
 )
 # The real Zabbix 6.0 of the Zabbix tests (tests/zabbix/), installed without
 # recommends: those would add a web server and an SNMP daemon that start on

@@ -1,19 +1,33 @@
 #!/usr/bin/env bash
-# Builds the Debian package from BUILD_DIR, installs it with dpkg -i, and
-# runs the installed program: the version banner (also through the Zabbix
-# external-scripts link) and the demo's debug run on the sample IXC database
-# in a throwaway MariaDB. Removes the package again at the end unless
-# KEEP_PACKAGE=1.
+# Builds the Debian package from BUILD_DIR, checks it with lintian, installs
+# it with dpkg -i, and runs the installed program: the version banner (also
+# through the Zabbix external-scripts link) and the demo's debug run on the
+# sample IXC database in a throwaway MariaDB. Removes the package again at
+# the end unless KEEP_PACKAGE=1.
 #   usage: scripts/package-check.sh BUILD_DIR
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "${1:?usage: package-check.sh BUILD_DIR}" && pwd)
+fail() { echo "package-check: FALHA: $*" >&2; exit 1; }
 
-cmake --build "$build" --target cobrix cobrix_man -j 2 >/dev/null
+cmake --build "$build" --target cobrix cobrix_man cobrix_changelog -j 2 >/dev/null
 (cd "$build" && rm -f cobrix_*.deb && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/cobrix_*.deb)
 echo "pacote: $(basename "$deb")"
 dpkg-deb -f "$deb" Depends
+
+# Debian's own checks: any error or warning fails, and so does any hardening
+# tag, whatever its level (a program built without the distribution's flags).
+# Informational tags are shown and tolerated.
+echo "\$ lintian -I $(basename "$deb")"
+report=$(lintian -I --fail-on none "$deb" 2>&1) || fail "lintian não rodou: $report"
+report=$(grep -v '^running with root privileges' <<<"$report" || true)
+[ -z "$report" ] || printf '%s\n' "$report"
+if grep -qE '^[EW]: |hardening-' <<<"$report"; then fail "lintian: erros, avisos ou falta de hardening"; fi
+# lintian does not compare the changelog's latest entry with the package.
+version=$(dpkg-deb -f "$deb" Version)
+[ "$(dpkg-parsechangelog -l "$top/packaging/changelog" -S Version)" = "$version" ] ||
+  fail "packaging/changelog não tem a entrada da versão $version"
 
 servers=$(mktemp -d "${TMPDIR:-/tmp}/cobrix-package-check.XXXXXX")
 cleanup() {
@@ -23,7 +37,6 @@ cleanup() {
 trap cleanup EXIT
 dpkg -i "$deb" >/dev/null
 
-fail() { echo "package-check: FALHA: $*" >&2; exit 1; }
 for f in /usr/bin/cobrix /usr/share/man/man1/cobrix.1.gz /usr/lib/cobrix/cobrix-agent \
          /usr/share/doc/cobrix/zabbix/cobrix_template.yaml; do
   [ -e "$f" ] || fail "$f não foi instalado"

@@ -74,6 +74,12 @@ zabbix_folder() { install -d -o zabbix -g zabbix -m 0750 "$1"; }
 
 # The cobrix package's tree, as cpack would pack it.
 DESTDIR=$dir/root cmake --install "$build" --prefix /usr >/dev/null
+# Its links in /etc name their targets in /usr by absolute paths, as Debian
+# wants between the two; here they point at the same paths inside the tree.
+for link in "$dir/root/etc/zabbix/externalscripts"/*; do
+  target=$(readlink "$link")
+  case $target in /*) ln -sfn "$dir/root$target" "$link" ;; esac
+done
 chmod -R go+rX "$dir/root"
 install -d -o root -g zabbix -m 0750 "$dir/credentials"
 

@@ -261,7 +261,7 @@ hostid=$(create_host "$host" '{}')
 run_item=$(item_id "$hostid" cobrix-zabbix)
 totals_item=$(item_id "$hostid" db.odbc.get)
 discovery_trigger='Cobrix: descoberta'
-unsupported_trigger='Cobrix: {ITEM.LASTVALUE1}'
+unsupported_trigger='Cobrix: itens não suportados'
 
 # The agent's user parameter, on a host of its own with an agent interface.
 install -o root -g zabbix -m 0640 /dev/null "$ZBX_AGENT_CONF_FILE"
