@@ -35,10 +35,21 @@ inline constexpr const char* kIxcCollation = "utf8mb4_general_ci";
 // connection would) for any other text.
 unsigned parse_port(std::string_view port_text);
 
+// The environment variable that names the one MySQL/MariaDB option file to
+// read instead of the client's default ones (empty: the default ones).
+inline constexpr const char* kIxcOptionFileVariable = "COBRIX_IXC_OPTION_FILE";
+
 // One open IXC connection with exactly these settings: host, port,
 // user, password, database (from `settings`), character set "utf8mb4" and
-// collation "utf8mb4_general_ci". The constructor connects or throws
-// MysqlError; the destructor closes a connection that close() has not.
+// collation "utf8mb4_general_ci". The other settings come from the client
+// option files, read by Connector/C as the `mariadb` client reads them
+// (/etc/my.cnf, /etc/mysql/my.cnf, $MARIADB_HOME or $MYSQL_HOME/my.cnf,
+// ~/.my.cnf; groups [client], [client-server], [client-mariadb] and
+// [cobrix]), or from the one file that $COBRIX_IXC_OPTION_FILE names. When
+// they ask for TLS in any way, the connection uses TLS and the server's
+// certificate is verified, its host name included (or its pinned
+// fingerprint), or there is no connection. The constructor connects or
+// throws MysqlError; the destructor closes a connection that close() has not.
 class IxcConnection {
  public:
   explicit IxcConnection(const RunSettings& settings);

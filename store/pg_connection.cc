@@ -2,20 +2,22 @@
 
 namespace cobrix::store {
 
-namespace {
-
 std::string connection_message(PGconn* conn) {
   const char* text = conn ? PQerrorMessage(conn) : nullptr;
   return text && *text ? text : "sem mensagem do libpq (falta de memória?)\n";
 }
 
-}  // namespace
-
 PgConn connect(const RunSettings& settings) {
-  const char* const keys[] = {"host", "port", "user", "password", "dbname", nullptr};
+  // libpq reads a comma in the host entry as a list of hosts, primary and
+  // standbys among them; the run writes, so it must reach the one that takes
+  // writes. With one host the keywords stay as they always were.
+  const bool several_hosts = settings.postgres_ip.find(',') != std::string::npos;
+  const char* const keys[] = {"host", "port", "user", "password", "dbname",
+                              several_hosts ? "target_session_attrs" : nullptr, nullptr};
   const char* const values[] = {settings.postgres_ip.c_str(), settings.postgres_port.c_str(),
                                 settings.pg_user.c_str(),     settings.pg_password.c_str(),
-                                settings.pg_db.c_str(),       nullptr};
+                                settings.pg_db.c_str(),       several_hosts ? "read-write" : nullptr,
+                                nullptr};
   PgConn conn(PQconnectdbParams(keys, values, 0));
   if (!conn || PQstatus(conn.get()) != CONNECTION_OK) throw PgError(connection_message(conn.get()), "");
   // libpq's default processor prints notices such as "relation ... already
@@ -24,23 +26,21 @@ PgConn connect(const RunSettings& settings) {
   return conn;
 }
 
+PgError result_error(PGconn* conn, const PGresult* res) {
+  if (!res) return PgError(connection_message(conn), "");
+  const char* text = PQresultErrorMessage(res);
+  const char* state = PQresultErrorField(res, PG_DIAG_SQLSTATE);
+  return PgError(text && *text ? text : connection_message(conn), state ? state : "");
+}
+
 PgResult check(PGconn* conn, PGresult* raw) {
   PgResult res(raw);
-  if (!res) throw PgError(connection_message(conn), "");
-  const ExecStatusType status = PQresultStatus(res.get());
+  const ExecStatusType status = res ? PQresultStatus(res.get()) : PGRES_FATAL_ERROR;
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return res;
-  const char* text = PQresultErrorMessage(res.get());
-  const char* state = PQresultErrorField(res.get(), PG_DIAG_SQLSTATE);
-  throw PgError(text && *text ? text : connection_message(conn), state ? state : "");
+  throw result_error(conn, res.get());
 }
 
 PgResult exec(PGconn* conn, const std::string& sql) { return check(conn, PQexec(conn, sql.c_str())); }
-
-bool owns_server_session(PGconn* conn) {
-  const PgResult res = exec(conn, "SELECT pg_backend_pid()");
-  if (PQntuples(res.get()) != 1 || PQgetisnull(res.get(), 0, 0)) return false;
-  return std::string_view(PQgetvalue(res.get(), 0, 0)) == std::to_string(PQbackendPID(conn));
-}
 
 void request_rollback(PGconn* conn) {
   if (PQstatus(conn) != CONNECTION_OK) throw PgError(connection_message(conn), "");

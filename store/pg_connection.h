@@ -47,8 +47,21 @@ using PgResult = std::unique_ptr<PGresult, ResultDeleter>;
 // Opens a connection with exactly the keywords host, port, user, password
 // and dbname (in that order) taken from `settings`, and installs a notice
 // processor that drops server notices so that none reaches the standard
-// streams. Throws PgError when the connection cannot be made.
+// streams. A host entry with a comma is libpq's list of hosts ("pg-a,pg-b",
+// the one port for all): then target_session_attrs=read-write follows, so
+// libpq tries the hosts in turn and keeps the first that accepts writes, the
+// primary, whatever the order; it overrides PGTARGETSESSIONATTRS, since a
+// writer needs read-write anyway. With one host nothing is added, and libpq's
+// environment defaults apply as they always did. Throws PgError when no host
+// gives such a connection (the message then has one line or more per host).
 PgConn connect(const RunSettings& settings);
+
+// The failure that `res` reports (libpq's message and the SQLSTATE); for a
+// null result, the connection's message.
+PgError result_error(PGconn* conn, const PGresult* res);
+
+// The connection's own message (a lost connection, a failed send).
+std::string connection_message(PGconn* conn);
 
 // Checks a result of PQexec/PQexecParams/PQexecPrepared/PQprepare: returns
 // it when the command succeeded, throws PgError otherwise (a null result
@@ -58,15 +71,6 @@ PgResult check(PGconn* conn, PGresult* res);
 // Runs one plain statement (autocommit: it commits by itself) and returns
 // its result. Throws PgError when the server refuses it.
 PgResult exec(PGconn* conn, const std::string& sql);
-
-// True when the server session that answers on `conn` is the one that libpq
-// opened: the server's pg_backend_pid() is the process id of the backend key
-// that the connection received at start-up. A pooler must hand its clients
-// backend keys of its own (cancel requests reach the pooler, which finds the
-// client by that key), so behind any pooler this is false; directly it is
-// true, and every later round trip on `conn` reaches that same session.
-// Throws PgError when the query fails.
-bool owns_server_session(PGconn* conn);
 
 // The rollback request after a failed statement. Without an open
 // transaction (the autocommit case) there is nothing to undo and nothing is

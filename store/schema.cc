@@ -28,16 +28,11 @@ std::string add_column_statement(const Column& column) {
   return sql;
 }
 
-namespace {
-
-// Two runs creating the table at once: the loser of the catalog race gets,
-// depending on the moment, a unique violation on the catalog (23505),
-// "relation already exists" (42P07) or "type already exists" for the
-// table's row type (42710), although the table now exists; a second attempt
-// then finds it and does nothing.
 bool lost_creation_race(const PgError& e) {
   return e.sqlstate() == "23505" || e.sqlstate() == "42P07" || e.sqlstate() == "42710";
 }
+
+namespace {
 
 // A role that may write the table but not create objects in its schema (the
 // least-privilege grant) has its creation statement refused even though the

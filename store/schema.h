@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/pg_connection.h"
+
 namespace cobrix::store {
 
 struct Column {
@@ -45,6 +47,13 @@ extern const char* const kColumnQuery;
 
 // "ALTER TABLE ixc_clientes ADD COLUMN <name> <type>;"
 std::string add_column_statement(const Column& column);
+
+// Two runs creating the same catalog object at once (the table, an index):
+// the loser gets, depending on the moment, a unique violation on the catalog
+// (23505), "relation already exists" (42P07) or "type already exists" for a
+// table's row type (42710), although the object now exists; a second attempt
+// then finds it and does nothing.
+bool lost_creation_race(const PgError& e);
 
 // Creates the table when missing and adds each missing column, printing a
 // "Coluna" line per added column and an "Erro ao adicionar coluna" line per

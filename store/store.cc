@@ -3,6 +3,7 @@
 #include "model/phase_log.h"
 #include "store/messages.h"
 #include "store/pg_connection.h"
+#include "store/retention.h"
 #include "store/schema.h"
 #include "store/upsert.h"
 
@@ -10,24 +11,17 @@ namespace cobrix {
 
 namespace {
 
-// The way pages travel. A statement prepared once and executed for every
-// page is the fastest (the server parses the 16,000-parameter text once),
-// but it lives in the server session across round trips: only on a session
-// that belongs to this connection alone can no other client's statement take
-// its place. Behind a pooler each page travels with its own text in the one
-// round trip that executes it. Chosen by measurement (see bench/).
-// A build for the benchmarks may fix one way for every connection
-// (-DCOBRIX_PAGE_METHOD=prepared|bound|literal).
-store::PageMethod page_method([[maybe_unused]] PGconn* conn) {
-#ifdef COBRIX_FORCED_PAGE_METHOD
-  return store::PageMethod::COBRIX_FORCED_PAGE_METHOD;
-#else
-  return store::owns_server_session(conn) ? store::PageMethod::prepared : store::PageMethod::bound;
-#endif
-}
-
 using store::say;
 using store::say_error;
+
+// The way pages travel. A statement parsed once and executed for every page
+// is the fastest (the server parses the 16,000-parameter text once), but it
+// lives in the server session: only on a session that belongs to this
+// connection alone can it be kept between pages. Behind a pooler every page
+// is parsed with its values. Chosen by measurement (see bench/).
+store::PageMethod page_method(const store::TableState& table) {
+  return table.owns_session ? store::PageMethod::prepared : store::PageMethod::bound;
+}
 
 }  // namespace
 
@@ -42,6 +36,8 @@ bool sendPostgresClientes(const RecordList& descobertaClientes, const RunSetting
   }
 
   store::ensure_table(conn.get(), out);
+  const store::TableState table = store::table_state(conn.get());
+  store::create_small_retention_index(conn.get(), table, out);
 
   const DateTime timestamp_now = store::get_timestamp();
   say(out, "Enviando " + std::to_string(descobertaClientes.size()) + " registros (Clientes) com UPSERT...");
@@ -50,7 +46,7 @@ bool sendPostgresClientes(const RecordList& descobertaClientes, const RunSetting
   try {
     const PhaseTimer timer("upsert");
     if (descobertaClientes.size() > 0)
-      store::upsert_pages(conn.get(), descobertaClientes, timestamp_now, page_method(conn.get()));
+      store::upsert_pages(conn.get(), descobertaClientes, timestamp_now, page_method(table));
     say(out, "UPSERT em ixc_clientes concluído com sucesso!");
   } catch (const std::exception& e) {
     say_error(out, "Erro durante UPSERT em ixc_clientes: ", e);
@@ -66,12 +62,14 @@ bool sendPostgresClientes(const RecordList& descobertaClientes, const RunSetting
   }
   try {
     const PhaseTimer timer("delete");
-    store::exec(conn.get(), "DELETE FROM ixc_clientes WHERE timestamp < NOW() - INTERVAL '1 day';");
+    store::delete_stale_rows(conn.get());
     say(out, "Registros antigos (mais de 1 dia) apagados.");
   } catch (const std::exception& e) {
     say_error(out, "Erro ao apagar registros antigos: ", e);
     return false;
   }
+  // Last, so that a build never delays this run's own rows.
+  store::start_retention_index_build(conn.get(), table, out);
   return true;
 }
 

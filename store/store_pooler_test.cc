@@ -11,21 +11,11 @@
 #include <vector>
 
 #include "store/pg_connection.h"
+#include "store/retention.h"
 #include "store/store_test_util.h"
 
 namespace cobrix::store_test {
 namespace {
-
-// The settings of `db` pointed at the fixture's pgbouncer instead, and at
-// `database` there (by default db's own, in transaction pooling).
-RunSettings through_pooler(const TestDatabase& db, const std::string& database = "") {
-  const auto servers = testing::test_servers();
-  if (!servers) throw std::runtime_error("no test servers");
-  RunSettings s = db.settings();
-  s.postgres_port = servers->pooler.port;
-  if (!database.empty()) s.pg_db = database;
-  return s;
-}
 
 // Records of `count` customers with texts that need quoting, nulls and
 // exact doubles, so that a value bound to the wrong place shows.
@@ -94,11 +84,11 @@ class BusyClient {
 TEST(StorePooler, OnlyADirectConnectionOwnsItsServerSession) {
   const TestDatabase db("pooler_owns");
   const store::PgConn direct = store::connect(db.settings());
-  EXPECT_TRUE(store::owns_server_session(direct.get()));
+  EXPECT_TRUE(store::table_state(direct.get()).owns_session);
   const store::PgConn pooled = store::connect(through_pooler(db));
-  EXPECT_FALSE(store::owns_server_session(pooled.get()));
+  EXPECT_FALSE(store::table_state(pooled.get()).owns_session);
   const store::PgConn session = store::connect(through_pooler(db, testing::kSessionPoolDatabase));
-  EXPECT_FALSE(store::owns_server_session(session.get()));
+  EXPECT_FALSE(store::table_state(session.get()).owns_session);
 }
 
 TEST(StorePooler, ConcurrentInstallationsThroughATransactionPoolerStoreWhatADirectRunStores) {

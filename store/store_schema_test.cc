@@ -67,7 +67,13 @@ TEST(StoreSchema, EmptyDatabaseGetsAllColumnsAndTheKeyAndNoColumnLines) {
   EXPECT_EQ(db.scalar("SELECT string_agg(c.contype::text || ':' || pg_get_constraintdef(c.oid), ';') "
                       "FROM pg_constraint c WHERE c.conrelid = 'ixc_clientes'::regclass"),
             "u:UNIQUE (idcliente, ixcidentification)");
-  EXPECT_EQ(db.scalar("SELECT count(*) FROM pg_indexes WHERE tablename = 'ixc_clientes'"), "1");
+  // Besides the key's own index, only the retention index, usable.
+  EXPECT_EQ(db.scalar("SELECT string_agg(c.relname || ':' || i.indisvalid || ':' || pg_get_indexdef(i.indexrelid), "
+                      "';' ORDER BY c.relname) FROM pg_index i JOIN pg_class c ON c.oid = i.indexrelid "
+                      "WHERE i.indrelid = 'ixc_clientes'::regclass AND NOT i.indisunique"),
+            "ixc_clientes_timestamp_idx:true:CREATE INDEX ixc_clientes_timestamp_idx ON public.ixc_clientes USING "
+            "btree (\"timestamp\")");
+  EXPECT_EQ(db.scalar("SELECT count(*) FROM pg_index WHERE indrelid = 'ixc_clientes'::regclass"), "2");
 }
 
 TEST(StoreSchema, MissingColumnsAreAddedInMapOrder) {
@@ -206,6 +212,7 @@ TEST(StoreSchema, RefusedCreationStatementWithoutAVisibleTableIsAnUnhandledFailu
       out = run_store({}, settings).out;
     } catch (const store::PgError& e) {
       what = e.what();
+      EXPECT_EQ(e.kind(), "PostgreSQL");
     }
     EXPECT_TRUE(what.starts_with("ERROR:  permission denied for schema public\n")) << table_exists << ": " << what;
     EXPECT_EQ(out, "") << table_exists;

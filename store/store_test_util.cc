@@ -42,6 +42,15 @@ std::string TestDatabase::scalar(const std::string& sql) const {
   return rows[0][0].value_or("NULL");
 }
 
+RunSettings through_pooler(const TestDatabase& db, const std::string& database) {
+  const auto servers = testing::test_servers();
+  if (!servers) throw std::runtime_error("no test servers");
+  RunSettings s = db.settings();
+  s.postgres_port = servers->pooler.port;
+  if (!database.empty()) s.pg_db = database;
+  return s;
+}
+
 Record customer(std::int64_t id, const std::string& ixc, const std::string& name) {
   return {
       {"{#ID_CLIENTE}", id},

@@ -34,6 +34,10 @@ class TestDatabase {
   std::string name_;
 };
 
+// The settings of `db` pointed at the fixture's pgbouncer instead, and at
+// `database` there (by default db's own, in transaction pooling).
+RunSettings through_pooler(const TestDatabase& db, const std::string& database = "");
+
 // A record as the discovery builds it, keys in their usual order.
 Record customer(std::int64_t id, const std::string& ixc, const std::string& name = "Cliente");
 // `count` customers with ids first_id, first_id + 1, ...

@@ -76,25 +76,29 @@ TEST(StoreUpsert, RunTimestampIsLocalTimeWithMicroseconds) {
 }
 
 TEST(StoreUpsert, FailureInTheSecondOfThreePagesStopsAndKeepsOldRows) {
-  const TestDatabase db("upsert_fail");
-  ASSERT_TRUE(run_store({}, db.settings()).ok);
-  db.exec("INSERT INTO ixc_clientes (idcliente, ixcidentification, timestamp) VALUES (1, 'old', now() - interval '3 days')");
-  log_insert_statements(db);
-  std::vector<Record> records = customers(2500, "ixc");
-  set_value(records[1500], "{#ID_CLIENTE}", std::int64_t{1400});  // same key twice in page 2
-  const StoreRun run = run_store(records, db.settings());
-  EXPECT_FALSE(run.ok);
-  EXPECT_TRUE(run.out.starts_with("Conectado ao PostgreSQL com sucesso.\nEnviando 2500 registros (Clientes) com "
-                                  "UPSERT...\nErro durante UPSERT em ixc_clientes: ERROR:  ON CONFLICT DO UPDATE "
-                                  "command cannot affect row a second time\n"))
-      << run.out;
-  EXPECT_TRUE(run.out.ends_with("\n" + kKept)) << run.out;
-  EXPECT_EQ(run.out.find("\n\n"), std::string::npos);
-  EXPECT_EQ(logged_statements(db), "1000");
-  EXPECT_EQ(db.scalar("SELECT min(idcliente) || '-' || max(idcliente) || ':' || count(*) FROM ixc_clientes "
-                      "WHERE ixcidentification = 'ixc'"),
-            "1-1000:1000");
-  EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes WHERE ixcidentification = 'old'"), "1");
+  for (const bool pooled : {false, true}) {  // prepared pages, bound pages behind the pooler
+    SCOPED_TRACE(pooled ? "pooled" : "direct");
+    const TestDatabase db("upsert_fail");
+    ASSERT_TRUE(run_store({}, db.settings()).ok);
+    db.exec("INSERT INTO ixc_clientes (idcliente, ixcidentification, timestamp) VALUES (1, 'old', now() - interval "
+            "'3 days')");
+    log_insert_statements(db);
+    std::vector<Record> records = customers(2500, "ixc");
+    set_value(records[1500], "{#ID_CLIENTE}", std::int64_t{1400});  // same key twice in page 2
+    const StoreRun run = run_store(records, pooled ? through_pooler(db) : db.settings());
+    EXPECT_FALSE(run.ok);
+    EXPECT_TRUE(run.out.starts_with("Conectado ao PostgreSQL com sucesso.\nEnviando 2500 registros (Clientes) com "
+                                    "UPSERT...\nErro durante UPSERT em ixc_clientes: ERROR:  ON CONFLICT DO UPDATE "
+                                    "command cannot affect row a second time\n"))
+        << run.out;
+    EXPECT_TRUE(run.out.ends_with("\n" + kKept)) << run.out;
+    EXPECT_EQ(run.out.find("\n\n"), std::string::npos);
+    EXPECT_EQ(logged_statements(db), "1000");
+    EXPECT_EQ(db.scalar("SELECT min(idcliente) || '-' || max(idcliente) || ':' || count(*) FROM ixc_clientes "
+                        "WHERE ixcidentification = 'ixc'"),
+              "1-1000:1000");
+    EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes WHERE ixcidentification = 'old'"), "1");
+  }
 }
 
 TEST(StoreUpsert, SecondRunUpdatesInPlace) {
@@ -147,8 +151,7 @@ TEST(StoreRetention, FailedDeleteIsReportedAndTheStoreFails) {
   EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes"), "1");
 }
 
-// Value fidelity holds for every way of sending pages, not only the one the
-// store uses.
+// Value fidelity holds for both ways of sending pages.
 class StoreValues : public ::testing::TestWithParam<store::PageMethod> {};
 
 TEST_P(StoreValues, ValuesReachTheirColumnsUnchanged) {
@@ -205,14 +208,9 @@ TEST_P(StoreValues, NulByteFailsItsPageAndStoresNothingOfIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllWays, StoreValues,
-                         ::testing::Values(store::PageMethod::literal, store::PageMethod::bound,
-                                           store::PageMethod::prepared),
+                         ::testing::Values(store::PageMethod::bound, store::PageMethod::prepared),
                          [](const auto& info) {
-                           switch (info.param) {
-                             case store::PageMethod::literal: return "literal";
-                             case store::PageMethod::bound: return "bound";
-                             default: return "prepared";
-                           }
+                           return info.param == store::PageMethod::bound ? "bound" : "prepared";
                          });
 
 TEST(StoreUpsert, NulByteThroughTheStoreGivesTheUpsertErrorLine) {
@@ -263,6 +261,8 @@ TEST(StoreConcurrency, InstallationsStartingTogetherOnAnEmptyDatabaseAllSucceed)
     }
     EXPECT_EQ(db.scalar("SELECT count(DISTINCT ixcidentification) || ':' || count(*) FROM ixc_clientes"),
               std::to_string(kRuns) + ":" + std::to_string(kRuns * 1200));
+    EXPECT_EQ(db.scalar("SELECT indisvalid FROM pg_index WHERE indexrelid = 'ixc_clientes_timestamp_idx'::regclass"),
+              "t");
   }
 }
 

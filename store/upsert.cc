@@ -6,11 +6,13 @@
 #include <charconv>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "model/customer_list.h"
 #include "model/value_text.h"
 #include "store/pg_connection.h"
+#include "store/pipeline.h"
 #include "store/schema.h"
 
 namespace cobrix::store {
@@ -80,88 +82,20 @@ std::string_view special_double(double value) {
   return {};
 }
 
-// A page's rows written into the statement as SQL literals.
-class LiteralPages {
+// A page's rows as $n parameters in text form, and the page statement with
+// its placeholders.
+class PageParams {
  public:
-  LiteralPages(PGconn* conn, std::string_view prefix, std::string_view suffix, const DateTime& timestamp_now)
-      : conn_(conn), prefix_(prefix), suffix_(suffix), timestamp_("'" + format_datetime(timestamp_now) + "'") {}
-
-  // Sends records [first, first + count) of `rows` as one page.
-  void send(RowReader& rows, std::size_t first, std::size_t count) {
-    sql_.assign(prefix_);
-    for (std::size_t r = 0; r < count; ++r) {
-      if (r) sql_ += ',';
-      const Row& row = rows.row(first + r);
-      sql_ += '(';
-      for (std::size_t c = 0; c < kRecordValues; ++c) {
-        append_value(row[c], c);
-        sql_ += ',';
-      }
-      sql_ += timestamp_;
-      sql_ += ')';
-    }
-    sql_.append(suffix_);
-    exec(conn_, sql_);
-  }
-
- private:
-  void append_value(const ValueView* value, std::size_t column) {
-    if (!value || std::holds_alternative<Null>(*value)) {
-      sql_ += "NULL";
-    } else if (const auto* i = std::get_if<std::int64_t>(value)) {
-      char buf[24];
-      sql_.append(buf, std::to_chars(buf, buf + sizeof buf, *i).ptr);
-    } else if (const auto* d = std::get_if<double>(value)) {
-      // Quoted, so that float8 input reads it directly (exact, -0.0 kept).
-      const std::string_view special = special_double(*d);
-      sql_ += '\'';
-      sql_ += special.empty() ? format_double(*d) : std::string(special);
-      sql_ += '\'';
-    } else if (const auto* s = std::get_if<std::string_view>(value)) {
-      append_text(*s, column);
-    } else {
-      sql_ += '\'';
-      sql_ += format_datetime(std::get<DateTime>(*value));
-      sql_ += '\'';
-    }
-  }
-
-  void append_text(std::string_view text, std::size_t column) {
-    check_text(text, column);
-    scratch_.resize(2 * text.size() + 1);
-    int error = 0;
-    const std::size_t n = PQescapeStringConn(conn_, scratch_.data(), text.data(), text.size(), &error);
-    if (error) throw PgError(PQerrorMessage(conn_), "");
-    sql_ += '\'';
-    sql_.append(scratch_.data(), n);
-    sql_ += '\'';
-  }
-
-  PGconn* conn_;
-  std::string_view prefix_;
-  std::string_view suffix_;
-  const std::string timestamp_;
-  std::string sql_;
-  std::vector<char> scratch_;
-};
-
-// A page's rows as $n parameters in text form, sent with PQexecParams or
-// with a statement prepared once per page size.
-class ParamPages {
- public:
-  ParamPages(PGconn* conn, std::string_view prefix, std::string_view suffix, const DateTime& timestamp_now,
-             bool prepared)
-      : conn_(conn),
-        prefix_(prefix),
+  PageParams(std::string_view prefix, std::string_view suffix, const DateTime& timestamp_now)
+      : prefix_(prefix),
         suffix_(suffix),
         timestamp_(format_datetime(timestamp_now)),
-        prepared_(prepared),
         values_(kPageRows * kValues),
         texts_(std::make_unique_for_overwrite<char[]>(kPageRows * kValues * kSlot)) {}
 
-  // Sends records [first, first + rows_in_page) of `rows` as one page.
-  void send(RowReader& rows, std::size_t first, std::size_t rows_in_page) {
-    const int count = static_cast<int>(rows_in_page * kValues);
+  // Fills the parameters with records [first, first + rows_in_page) of
+  // `rows`. Throws PgError for a value that cannot be sent (a NUL byte).
+  void fill(RowReader& rows, std::size_t first, std::size_t rows_in_page) {
     next_ = texts_.get();
     for (std::size_t r = 0; r < rows_in_page; ++r) {
       const Row& row = rows.row(first + r);
@@ -169,18 +103,29 @@ class ParamPages {
       for (std::size_t c = 0; c < kRecordValues; ++c) values_[base + c] = param(row[c], c);
       values_[base + kRecordValues] = timestamp_.c_str();
     }
-    if (!prepared_) {
-      check(conn_, PQexecParams(conn_, statement(rows_in_page).c_str(), count, nullptr, values_.data(), nullptr,
-                                nullptr, 0));
-      return;
+  }
+
+  const char* const* values() const { return values_.data(); }
+
+  // The statement for a page of `rows` rows: "($1,...,$16),($17,...)" in
+  // place of "%s". The full-page text is built once per call.
+  const std::string& statement(std::size_t rows) {
+    if (rows == kPageRows && !full_sql_.empty()) return full_sql_;
+    std::string& text = rows == kPageRows ? full_sql_ : last_sql_;
+    text.assign(prefix_);
+    std::size_t n = 1;
+    char buf[16];
+    for (std::size_t r = 0; r < rows; ++r) {
+      text += r ? ",(" : "(";
+      for (std::size_t c = 0; c < kValues; ++c, ++n) {
+        if (c) text += ',';
+        text += '$';
+        text.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
+      }
+      text += ')';
     }
-    // The unnamed statement: prepared for the full pages, then replaced once
-    // for the last, shorter page; nothing is left behind on the connection.
-    if (prepared_rows_ != rows_in_page) {
-      check(conn_, PQprepare(conn_, "", statement(rows_in_page).c_str(), count, nullptr));
-      prepared_rows_ = rows_in_page;
-    }
-    check(conn_, PQexecPrepared(conn_, "", count, values_.data(), nullptr, nullptr, 0));
+    text.append(suffix_);
+    return text;
   }
 
  private:
@@ -214,49 +159,23 @@ class ParamPages {
     return slot;
   }
 
-  // The statement for a page of `rows` rows: "($1,...,$16),($17,...)" in
-  // place of "%s". The full-page text is built once per call.
-  const std::string& statement(std::size_t rows) {
-    if (rows == kPageRows && !full_sql_.empty()) return full_sql_;
-    std::string& text = rows == kPageRows ? full_sql_ : last_sql_;
-    text.assign(prefix_);
-    std::size_t n = 1;
-    char buf[16];
-    for (std::size_t r = 0; r < rows; ++r) {
-      text += r ? ",(" : "(";
-      for (std::size_t c = 0; c < kValues; ++c, ++n) {
-        if (c) text += ',';
-        text += '$';
-        text.append(buf, std::to_chars(buf, buf + sizeof buf, n).ptr);
-      }
-      text += ')';
-    }
-    text.append(suffix_);
-    return text;
-  }
-
-  PGconn* conn_;
   std::string_view prefix_;
   std::string_view suffix_;
   const std::string timestamp_;
-  const bool prepared_;
   std::vector<const char*> values_;
   const std::unique_ptr<char[]> texts_;
   char* next_ = nullptr;  // the first unused byte of texts_ in the current page
   std::string full_sql_;
-  std::string last_sql_;           // the one shorter page of a call
-  std::size_t prepared_rows_ = 0;  // page size of the prepared statement, 0: none
+  std::string last_sql_;  // the one shorter page of a call
 };
 
-template <class Pages>
-void send_pages(Pages& pages, const RecordList& records) {
-  RowReader rows(records);
-  for (std::size_t start = 0; start < records.size(); start += kPageRows)
-    pages.send(rows, start, std::min(kPageRows, records.size() - start));
-}
+// The names of the page statements on the prepared way: one for the full
+// pages, one for the shorter last page. They live in the connection's own
+// server session and are deallocated at the end of a call that succeeded.
+const std::string kFullPage = "cobrix_page";
+const std::string kLastPage = "cobrix_last_page";
 
 }  // namespace
-
 DateTime get_timestamp() {
   timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
@@ -286,15 +205,41 @@ void upsert_pages(PGconn* conn, const RecordList& records, const DateTime& times
   if (records.size() == 0) return;
   const std::string query = insert_query();
   const std::size_t hole = query.find("%s");
-  const std::string_view prefix = std::string_view(query).substr(0, hole);
-  const std::string_view suffix = std::string_view(query).substr(hole + 2);
-  if (method == PageMethod::literal) {
-    LiteralPages pages(conn, prefix, suffix, timestamp_now);
-    send_pages(pages, records);
-  } else {
-    ParamPages pages(conn, prefix, suffix, timestamp_now, method == PageMethod::prepared);
-    send_pages(pages, records);
+  PageParams params(std::string_view(query).substr(0, hole), std::string_view(query).substr(hole + 2),
+                    timestamp_now);
+  RowReader rows(records);
+  const bool prepared = method == PageMethod::prepared;
+  bool prepared_full = false;
+  bool prepared_last = false;
+  std::optional<PgError> unsent;  // a page refused before it was sent
+  Pipeline pipeline(conn);
+  for (std::size_t first = 0; first < records.size(); first += kPageRows) {
+    const std::size_t count = std::min(kPageRows, records.size() - first);
+    try {
+      params.fill(rows, first, count);
+    } catch (const PgError& e) {
+      unsent = e;
+      break;
+    }
+    const int n = static_cast<int>(count * kValues);
+    pipeline.exec("BEGIN");
+    if (!prepared) {
+      pipeline.exec(params.statement(count), n, params.values());
+    } else {
+      const bool full = count == kPageRows;
+      bool& ready = full ? prepared_full : prepared_last;
+      if (!ready) pipeline.prepare(full ? kFullPage : kLastPage, params.statement(count), n);
+      ready = true;
+      pipeline.exec_prepared(full ? kFullPage : kLastPage, n, params.values());
+    }
+    pipeline.exec("COMMIT");
+    // Out at once: the page's transaction ends as soon as the server has it.
+    pipeline.flush();
   }
+  if (prepared_full) pipeline.exec("DEALLOCATE " + kFullPage);
+  if (prepared_last) pipeline.exec("DEALLOCATE " + kLastPage);
+  pipeline.finish();
+  if (unsent) throw *unsent;
 }
 
 void upsert_pages(PGconn* conn, std::span<const Record> records, const DateTime& timestamp_now,

@@ -14,13 +14,15 @@ namespace cobrix::store {
 // Rows per INSERT statement.
 inline constexpr std::size_t kPageRows = 1000;
 
-// How a page's values travel to the server; every way sends one
-// INSERT ... VALUES ... ON CONFLICT statement per page.
+// How a page's statement reaches the server; either way it is one
+// INSERT ... VALUES ($1, ...) ... ON CONFLICT statement per page, with the
+// values as text parameters.
 enum class PageMethod {
-  literal,   // values written into the statement text as SQL literals
-  bound,     // $n placeholders, values as parameters (PQexecParams)
-  prepared,  // the statement prepared once per call (and once for the last,
-             // shorter page), each page one PQexecPrepared
+  bound,     // each page parsed anew with its values, as unnamed statement:
+             // right for any connection, a pooler's included
+  prepared,  // parsed once per call as a named statement (and once more for
+             // the last, shorter page), each page an execution of it: only
+             // for a connection whose server session is its own
 };
 
 // The current local date and time of this machine, to the microsecond.
@@ -34,10 +36,16 @@ std::string insert_query();
 // column `timestamp_now`; NULL for a key that the record lacks) in pages of
 // at most kPageRows rows, one statement per page. The values are read from
 // `records` page by page and their texts sent from where the list holds
-// them. Each page commits by itself; on the first failing page it throws
-// PgError and sends nothing more, so earlier pages stay stored. A text value
-// holding a NUL byte, which PostgreSQL cannot store, fails its page the same
-// way before the page is sent. No records, no statement.
+// them. Each page is a transaction of its own (BEGIN, the page, COMMIT), and
+// all pages travel in one pipeline that the server answers after the last:
+// one round trip for the whole upsert, whatever the number of pages. The
+// first page that fails throws its PgError, after the server has skipped
+// every later page, so earlier pages stay stored and no later one is
+// written; its transaction is then left open and aborted, for the caller's
+// ROLLBACK. A text value holding a NUL byte, which PostgreSQL cannot store,
+// fails its page the same way, before the page is sent. No records, no
+// statement. After a failure, the connection may still hold the prepared
+// way's named statements, until it is closed.
 void upsert_pages(PGconn* conn, const RecordList& records, const DateTime& timestamp_now, PageMethod method);
 
 // The same for records held one by one.

@@ -61,6 +61,33 @@ read_conf() {
   done
 }
 
+# The optional keys that carry the TLS settings of one host's connections:
+# the option file that Connector/C reads for the IXC MySQL/MariaDB server
+# (instead of the default ones) and libpq's own variables for PostgreSQL.
+# shellcheck disable=SC2034  # read by the sourcing script
+tls_keys="IXC_OPTION_FILE PGSSLMODE PGSSLROOTCERT PGSSLCERT PGSSLKEY PGSSLCRL PGCONNECT_TIMEOUT"
+
+# export_tls_settings: hands cobrix the TLS settings that read_conf found,
+# the values taken literally: IXC_OPTION_FILE as COBRIX_IXC_OPTION_FILE,
+# after the same check as the credentials file (an option file may hold a
+# password and says which server to trust), the libpq variables under their
+# own names.
+# shellcheck disable=SC2154  # given and value are set by the eval
+export_tls_settings() {
+  for key in $tls_keys; do
+    eval "given=\${conf_$key+x} value=\${conf_$key-}"
+    [ -n "$given" ] || continue
+    case $key in
+      IXC_OPTION_FILE)
+        check_private "$value"
+        COBRIX_IXC_OPTION_FILE=$value
+        export COBRIX_IXC_OPTION_FILE
+        ;;
+      *) export "$key=$value" ;;
+    esac
+  done
+}
+
 # run_cobrix PROGRAM IXC_PASSWORD PG_PASSWORD ENTRY...: replaces the wrapper
 # by PROGRAM's descriptor form, "--senhas-fd=3 descobertaClientes ENTRY..."
 # (the nine connection and host entries without the passwords). The two

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "tests/support/normal_run.h"
 #include "tests/support/process_runner.h"
 #include "tests/support/test_servers.h"
 
@@ -20,12 +21,6 @@ using testing::Captured;
 using testing::MariaAdmin;
 using testing::PgAdmin;
 using testing::ServerAddress;
-
-std::string five_lines(std::size_t count) {
-  return "Conectado ao PostgreSQL com sucesso.\nEnviando " + std::to_string(count) +
-         " registros (Clientes) com UPSERT...\nUPSERT em ixc_clientes concluído com sucesso!\n"
-         "Registros antigos (mais de 1 dia) apagados.\nOK\n";
-}
 
 // Where a run writes: empty fields take the test server's own values.
 struct PgLogin {
@@ -46,11 +41,7 @@ class Installation {
     pooler_port_ = servers->pooler.port;
     ixc_ = testing::unique_database_name("e2e_ixc");
     pg_db_ = testing::unique_database_name("e2e_pg");
-    MariaAdmin(maria_).exec("CREATE DATABASE " + ixc_ + " CHARACTER SET utf8mb4");
-    const std::string load = "mariadb --no-defaults --default-character-set=utf8mb4 -h" + maria_.host + " -P" +
-                             maria_.port + " -u" + maria_.user + " -p" + maria_.password + " " + ixc_ + " < " +
-                             COBRIX_SOURCE_DIR + "/sample/ixc_sample.sql";
-    if (std::system(load.c_str()) != 0) throw std::runtime_error("cannot load the sample: " + load);
+    testing::create_sample_ixc(maria_, ixc_);
     PgAdmin(pg_).exec("CREATE DATABASE " + pg_db_);
   }
   ~Installation() {
@@ -110,7 +101,7 @@ TEST(NormalRun, SampleIntoAnEmptyDatabaseThenASecondRun) {
   testing::RunOptions sao_paulo;
   sao_paulo.env["TZ"] = "America/Sao_Paulo";
   const Captured first = site.run("zbx-e2e", {}, sao_paulo);
-  EXPECT_EQ(first.out, five_lines(ids.size()));
+  EXPECT_EQ(first.out, testing::normal_run_output(ids.size()));
   EXPECT_EQ(first.err, "");
   EXPECT_EQ(first.status, 0);
   EXPECT_EQ(site.pg_value("SELECT bool_and(abs(extract(epoch FROM timestamp - (now() AT TIME ZONE "
@@ -148,7 +139,7 @@ TEST(NormalRun, SampleIntoAnEmptyDatabaseThenASecondRun) {
 
   const std::string first_time = site.pg_value("SELECT max(timestamp) FROM ixc_clientes");
   const Captured second = site.run("zbx-e2e");  // the table exists now: the server sends a notice
-  EXPECT_EQ(second.out, five_lines(ids.size()));
+  EXPECT_EQ(second.out, testing::normal_run_output(ids.size()));
   EXPECT_EQ(second.err, "");
   EXPECT_EQ(second.status, 0);
   EXPECT_EQ(site.pg_value("SELECT count(*) || ':' || bool_and(timestamp > '" + first_time + "') FROM ixc_clientes"),
@@ -172,6 +163,17 @@ TEST(NormalRun, FailedStoreEndsWithoutOKAndWithStatusOne) {
   EXPECT_EQ(failed.err, "");
   EXPECT_EQ(failed.status, 1);
   EXPECT_EQ(site.pg_value("SELECT string_agg(ixcidentification, ',') FROM ixc_clientes"), "old");
+
+  // A role that may neither create the table nor use it: a failure that the
+  // store does not handle, reported under the part that failed.
+  const std::string role = testing::unique_database_name("blind");
+  site.pg("CREATE ROLE " + role + " LOGIN PASSWORD 'blind-pass'");
+  const Captured blind = site.run("zbx-e2e", {.user = role, .password = "blind-pass"});
+  site.pg("DROP ROLE " + role);
+  EXPECT_EQ(blind.out, "Conectado ao PostgreSQL com sucesso.\n");
+  EXPECT_TRUE(blind.err.starts_with("cobrix: erro (PostgreSQL): ERROR:  permission denied for schema public\n"))
+      << blind.err;
+  EXPECT_EQ(blind.status, 1);
 }
 
 TEST(NormalRun, LeastPrivilegeRoleEndsWithOK) {

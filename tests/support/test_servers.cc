@@ -13,14 +13,18 @@
 
 namespace cobrix::testing {
 
+std::map<std::string, std::string> read_env_file(const std::string& path) {
+  std::map<std::string, std::string> env;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);)
+    if (const auto eq = line.find('='); eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
+  return env;
+}
+
 std::optional<TestServers> test_servers() {
   const char* dir = std::getenv("COBRIX_TEST_SERVERS");
   std::map<std::string, std::string> env;
-  if (dir) {
-    std::ifstream in(std::string(dir) + "/env");
-    for (std::string line; std::getline(in, line);)
-      if (const auto eq = line.find('='); eq != std::string::npos) env[line.substr(0, eq)] = line.substr(eq + 1);
-  }
+  if (dir) env = read_env_file(std::string(dir) + "/env");
   if (!env.count("MARIADB_PORT") || !env.count("PG_PORT") || !env.count("PGBOUNCER_PORT")) {
     ADD_FAILURE() << "test servers are not running (COBRIX_TEST_SERVERS=" << (dir ? dir : "") << ")";
     return std::nullopt;

@@ -2,6 +2,7 @@
 // Access to the throwaway MariaDB and PostgreSQL servers that the test
 // fixture starts (tests/servers/start.sh), for tests that need real servers.
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ inline constexpr const char* kSessionPoolDatabase = "pooler_session";
 // The servers of this test run, read from $COBRIX_TEST_SERVERS/env. Fails
 // the calling test (ADD_FAILURE) and returns nullopt when they are not up.
 std::optional<TestServers> test_servers();
+
+// The NAME=VALUE lines of a fixture's env file (tests/servers/*.sh); empty
+// when the file cannot be read.
+std::map<std::string, std::string> read_env_file(const std::string& path);
 
 // A cell of a query result: nullopt for SQL NULL.
 using Cell = std::optional<std::string>;

@@ -12,10 +12,17 @@ contrib=$(cd "$here/../../contrib/zabbix" && pwd)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# The stand-in: its arguments, one per line, then what descriptor 3 held.
+# The settings that the wrappers may hand over in the environment: none
+# from this shell.
+unset COBRIX_IXC_OPTION_FILE
+for name in $(env | sed -n 's/^\(PG[A-Z_]*\)=.*/\1/p'); do unset "$name"; done
+
+# The stand-in: its arguments, one per line, the settings it found in its
+# environment, then what descriptor 3 held.
 cat > "$work/stand-in" <<'SH'
 #!/bin/sh
 printf 'arg:%s\n' "$@"
+env | grep -E '^(COBRIX_IXC_OPTION_FILE|PG[A-Z_]*)=' | LC_ALL=C sort | sed 's/^/env:/'
 printf 'fd3:'
 cat <&3
 SH
@@ -75,11 +82,36 @@ credentials "$work/hosts/torto.conf" 0600 "IXC_PASSWORD=x"
 expect "chave obrigatória ausente" "cobrix-zabbix: $work/hosts/torto.conf não define PG_PASSWORD" \
   "$(external "${nine[@]}" torto)"
 
-# The agent's wrapper: the PostgreSQL connection from its file, in place.
+# The TLS settings reach the program in its environment, taken literally;
+# the MySQL/MariaDB option file is held to the credentials file's rules.
+option_file=$work/hosts/ixc.my.cnf
+# shellcheck disable=SC2016  # the $HOME in a value is never to be expanded
+tls_lines=("IXC_OPTION_FILE=$option_file" "PGSSLMODE=verify-full" 'PGSSLROOTCERT=/etc/pg $HOME/ca.pem' \
+  "PGSSLCERT=/etc/pg/c.pem" "PGSSLKEY=/etc/pg/c.key" "PGSSLCRL=/etc/pg/crl.pem" "PGCONNECT_TIMEOUT=10")
+# shellcheck disable=SC2016
+tls_env=("env:COBRIX_IXC_OPTION_FILE=$option_file" "env:PGCONNECT_TIMEOUT=10" "env:PGSSLCERT=/etc/pg/c.pem" \
+  "env:PGSSLCRL=/etc/pg/crl.pem" "env:PGSSLKEY=/etc/pg/c.key" "env:PGSSLMODE=verify-full" \
+  'env:PGSSLROOTCERT=/etc/pg $HOME/ca.pem')
+credentials "$option_file" 0640 "[client]" "ssl-ca=/etc/ssl/ca-ixc.pem"
+credentials "$work/hosts/provedor-tls.conf" 0640 "IXC_PASSWORD=x" "PG_PASSWORD=y" "COBRIX=$work/stand-in" \
+  "${tls_lines[@]}"
+expect "cobrix-zabbix: configurações de TLS no ambiente" "$(printf '%s\n' "arg:--senhas-fd=3" arg:descobertaClientes \
+  "${nine[@]/#/arg:}" arg:provedor-tls "${tls_env[@]}" fd3:x y)" "$(external "${nine[@]}" provedor-tls)"
+chmod 0604 "$option_file"
+expect "arquivo de opções do IXC que outros usuários leem" \
+  "cobrix-zabbix: $option_file pode ser lido ou alterado por qualquer usuário (modo 604); use chmod 0640" \
+  "$(external "${nine[@]}" provedor-tls)"
+rm "$option_file"
+expect "arquivo de opções do IXC ausente" "cobrix-zabbix: não foi possível ler $option_file" \
+  "$(external "${nine[@]}" provedor-tls)"
+credentials "$option_file" 0640 "[client]" "ssl-ca=/etc/ssl/ca-ixc.pem"
+
+# The agent's wrapper: the PostgreSQL connection from its file, in place,
+# and the same TLS settings.
 credentials "$work/agent.conf" 0640 "IXC_PASSWORD=$ixc_password" "PG_HOST=pg.local" "PG_PORT=5432" "PG_DB=zabbix" \
-  "PG_USER=cobrix" "PG_PASSWORD=$pg_password" "COBRIX=$work/stand-in"
+  "PG_USER=cobrix" "PG_PASSWORD=$pg_password" "COBRIX=$work/stand-in" "${tls_lines[@]}"
 got=$(COBRIX_AGENT_CONF=$work/agent.conf "$contrib/cobrix-agent" ixc.local 3306 leitor ixcprovedor provedor-a 2>&1 || true)
-expect "cobrix-agent: entradas e senhas" "$(printf '%s\n' "arg:--senhas-fd=3" arg:descobertaClientes \
-  "${nine[@]/#/arg:}" arg:provedor-a "fd3:$ixc_password" "$pg_password")" "$got"
+expect "cobrix-agent: entradas, senhas e TLS" "$(printf '%s\n' "arg:--senhas-fd=3" arg:descobertaClientes \
+  "${nine[@]/#/arg:}" arg:provedor-a "${tls_env[@]}" "fd3:$ixc_password" "$pg_password")" "$got"
 
 [ "$failures" = 0 ] && echo "wrappers: OK"

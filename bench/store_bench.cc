@@ -1,12 +1,17 @@
-// Times the ways of sending the upsert pages on synthetic customer records:
-// into an empty ixc_clientes and again over the full rows.
-//   usage: cobrix_store_bench HOST PORT USER PASSWORD DBNAME ROWS [REPEATS]
-// The table ixc_clientes of DBNAME is dropped and recreated for each way.
-// Prints, per way, the best of REPEATS (default 3) in seconds.
+// Times the store's two ways of sending the upsert pages on synthetic
+// customer records, with and without the retention index on the table: into
+// an empty ixc_clientes and again over the full rows.
+//   usage: cobrix_store_bench HOST PORT USER PASSWORD DBNAME ROWS [REPEATS [TSV]]
+// The table ixc_clientes of DBNAME is dropped and recreated for each case.
+// Prints, per case, the minimum, median and maximum of REPEATS (default 3)
+// in seconds; with TSV, also writes there every repetition's time as
+// "case<TAB>empty|full<TAB>repetition<TAB>seconds" lines.
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 #include <limits>
 #include <string>
@@ -14,6 +19,7 @@
 
 #include "model/customer_list.h"
 #include "store/pg_connection.h"
+#include "store/retention.h"
 #include "store/schema.h"
 #include "store/upsert.h"
 
@@ -60,11 +66,26 @@ double seconds_of(PGconn* conn, const CustomerList& records, store::PageMethod m
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+std::string min_median_max(std::vector<double> seconds) {
+  std::sort(seconds.begin(), seconds.end());
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f %.3f %.3f", seconds.front(), seconds[seconds.size() / 2], seconds.back());
+  return text;
+}
+
+struct Case {
+  const char* name;
+  store::PageMethod method;
+  bool index;
+  std::vector<double> empty;
+  std::vector<double> full;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 7) {
-    std::cerr << "usage: cobrix_store_bench HOST PORT USER PASSWORD DBNAME ROWS [REPEATS]\n";
+    std::cerr << "usage: cobrix_store_bench HOST PORT USER PASSWORD DBNAME ROWS [REPEATS [TSV]]\n";
     return 2;
   }
   RunSettings settings;
@@ -77,28 +98,24 @@ int main(int argc, char** argv) {
   const int repeats = argc > 7 ? std::stoi(argv[7]) : 3;
   const CustomerList records = synthetic_records(rows);
 
-  const struct {
-    const char* name;
-    store::PageMethod method;
-  } ways[] = {{"literal", store::PageMethod::literal},
-              {"bound", store::PageMethod::bound},
-              {"prepared", store::PageMethod::prepared}};
-  constexpr double kNone = std::numeric_limits<double>::infinity();
-  double empty[3] = {kNone, kNone, kNone};
-  double full[3] = {kNone, kNone, kNone};
+  std::vector<Case> cases = {{"prepared", store::PageMethod::prepared, false, {}, {}},
+                             {"prepared+index", store::PageMethod::prepared, true, {}, {}},
+                             {"bound", store::PageMethod::bound, false, {}, {}},
+                             {"bound+index", store::PageMethod::bound, true, {}, {}}};
   try {
     const store::PgConn conn = store::connect(settings);
     std::ostream discard(nullptr);
     for (int round = 0; round < repeats; ++round) {
-      for (int w = 0; w < 3; ++w) {
+      for (Case& c : cases) {
         store::exec(conn.get(), "DROP TABLE IF EXISTS ixc_clientes");
         store::ensure_table(conn.get(), discard);
+        if (c.index) store::create_small_retention_index(conn.get(), store::table_state(conn.get()), discard);
         try {  // a cleaner start for the timing; needs a privileged user
           store::exec(conn.get(), "CHECKPOINT");
         } catch (const store::PgError&) {
         }
-        empty[w] = std::min(empty[w], seconds_of(conn.get(), records, ways[w].method));
-        full[w] = std::min(full[w], seconds_of(conn.get(), records, ways[w].method));
+        c.empty.push_back(seconds_of(conn.get(), records, c.method));
+        c.full.push_back(seconds_of(conn.get(), records, c.method));
       }
     }
     store::exec(conn.get(), "DROP TABLE IF EXISTS ixc_clientes");
@@ -106,9 +123,20 @@ int main(int argc, char** argv) {
     std::cerr << "cobrix_store_bench: " << e.what() << '\n';
     return 1;
   }
-  std::printf("%zu rows, best of %d\n%-10s %12s %12s %14s\n", rows, repeats, "way", "empty (s)", "full (s)",
-              "rows/s (full)");
-  for (int w = 0; w < 3; ++w)
-    std::printf("%-10s %12.3f %12.3f %14.0f\n", ways[w].name, empty[w], full[w], double(rows) / full[w]);
+  std::printf("%zu rows, %d repetitions, seconds min median max\n%-16s %-20s %-20s\n", rows, repeats, "case",
+              "empty table", "full rows");
+  for (const Case& c : cases)
+    std::printf("%-16s %-20s %-20s\n", c.name, min_median_max(c.empty).c_str(), min_median_max(c.full).c_str());
+  if (argc > 8) {
+    std::ofstream tsv(argv[8]);
+    for (const Case& c : cases)
+      for (int round = 0; round < repeats; ++round)
+        tsv << c.name << "\tempty\t" << round + 1 << '\t' << c.empty[round] << '\n'
+            << c.name << "\tfull\t" << round + 1 << '\t' << c.full[round] << '\n';
+    if (!tsv) {
+      std::cerr << "cobrix_store_bench: could not write " << argv[8] << '\n';
+      return 1;
+    }
+  }
   return 0;
 }

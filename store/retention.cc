@@ -1,0 +1,118 @@
+#include "store/retention.h"
+
+#include <string>
+
+#include "store/messages.h"
+#include "store/pg_connection.h"
+#include "store/pipeline.h"
+#include "store/schema.h"
+
+namespace cobrix::store {
+
+namespace {
+
+const std::string kStateQuery =
+    "SELECT pg_backend_pid(), t.oid IS NOT NULL AND pg_has_role(t.relowner, 'USAGE'), "
+    "coalesce(pg_relation_size(t.oid), 0), ic.oid IS NOT NULL, i.indisvalid "
+    "FROM (SELECT to_regclass('ixc_clientes') AS oid) r "
+    "LEFT JOIN pg_class t ON t.oid = r.oid "
+    "LEFT JOIN pg_class ic ON ic.relname = 'ixc_clientes_timestamp_idx' AND ic.relnamespace = t.relnamespace "
+    "LEFT JOIN pg_index i ON i.indexrelid = ic.oid AND i.indrelid = t.oid";
+
+const std::string kCreate = "CREATE INDEX IF NOT EXISTS ixc_clientes_timestamp_idx ON ixc_clientes (timestamp)";
+const std::string kCreateConcurrently =
+    "CREATE INDEX CONCURRENTLY IF NOT EXISTS ixc_clientes_timestamp_idx ON ixc_clientes (timestamp)";
+const std::string kRetentionDelete = "DELETE FROM ixc_clientes WHERE timestamp < NOW() - INTERVAL '1 day';";
+const std::string kDropConcurrently = "DROP INDEX CONCURRENTLY IF EXISTS ixc_clientes_timestamp_idx";
+
+bool is_true(const PGresult* res, int column) {
+  return !PQgetisnull(res, 0, column) && PQgetvalue(res, 0, column)[0] == 't';
+}
+
+void create_now(PGconn* conn) {
+  try {
+    exec(conn, kCreate);
+  } catch (const PgError& e) {
+    if (!lost_creation_race(e)) throw;  // another run created it at the same moment
+  }
+}
+
+// Starts the concurrent build and returns without waiting for it (see the
+// header). The settings are this session's own and end with it.
+void start_concurrent_build(PGconn* conn) {
+  std::string sql = "SET statement_timeout = 0; SET lock_timeout = '2s'; ";
+  if (PQserverVersion(conn) >= 140000) sql += "SET client_connection_check_interval = 0; ";
+  const PgResult locked = exec(conn, sql + "SELECT pg_try_advisory_lock(" + std::to_string(kIndexBuildLock) + ")");
+  if (!is_true(locked.get(), 0)) return;  // another run is building it
+  const TableState now = table_state(conn);
+  if (now.index == TableState::Index::valid || now.index == TableState::Index::foreign) return;
+  if (now.index == TableState::Index::invalid) {
+    try {
+      exec(conn, kDropConcurrently);
+    } catch (const PgError& e) {
+      // Someone else holds the table's build lock (a build by hand, a
+      // vacuum): their index is not ours to drop; a later run tries again.
+      if (e.sqlstate() == "55P03") return;
+      throw;
+    }
+  }
+  exec(conn, "SET lock_timeout = 0");
+  if (PQsendQuery(conn, kCreateConcurrently.c_str()) != 1) throw PgError(connection_message(conn), "");
+}
+
+}  // namespace
+
+TableState table_state(PGconn* conn) {
+  const PgResult res = exec(conn, kStateQuery);
+  const PGresult* r = res.get();
+  TableState state;
+  if (PQntuples(r) != 1) return state;
+  state.owns_session = std::string_view(PQgetvalue(r, 0, 0)) == std::to_string(PQbackendPID(conn));
+  state.may_index = is_true(r, 1);
+  state.heap_bytes = std::stoll(PQgetvalue(r, 0, 2));
+  if (is_true(r, 3))
+    state.index = PQgetisnull(r, 0, 4) ? TableState::Index::foreign
+                  : is_true(r, 4)      ? TableState::Index::valid
+                                       : TableState::Index::invalid;
+  return state;
+}
+
+void delete_stale_rows(PGconn* conn) {
+  Pipeline pipeline(conn);
+  pipeline.exec("BEGIN");
+  if (PQserverVersion(conn) >= 110000) pipeline.exec("SET LOCAL jit = off");
+  pipeline.exec(kRetentionDelete);
+  pipeline.exec("COMMIT");
+  try {
+    pipeline.finish();
+  } catch (const PgError&) {
+    try {
+      request_rollback(conn);  // the refused delete's transaction
+    } catch (const PgError&) {
+    }
+    throw;
+  }
+}
+
+void create_small_retention_index(PGconn* conn, const TableState& state, std::ostream& out) {
+  if (!state.may_index || state.index != TableState::Index::absent || state.heap_bytes > kQuickIndexBytes) return;
+  try {
+    create_now(conn);
+  } catch (const PgError& e) {
+    say_error(out, "Erro ao criar o índice " + std::string(kRetentionIndex) + ": ", e);
+  }
+}
+
+void start_retention_index_build(PGconn* conn, const TableState& state, std::ostream& out) {
+  using Index = TableState::Index;
+  if (!state.may_index || !state.owns_session) return;
+  const bool big_without = state.index == Index::absent && state.heap_bytes > kQuickIndexBytes;
+  if (!big_without && state.index != Index::invalid) return;
+  try {
+    start_concurrent_build(conn);
+  } catch (const PgError& e) {
+    say_error(out, "Erro ao criar o índice " + std::string(kRetentionIndex) + ": ", e);
+  }
+}
+
+}  // namespace cobrix::store

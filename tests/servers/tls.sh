@@ -1,0 +1,145 @@
+#!/usr/bin/env bash
+# Throwaway servers that accept only TLS, for the tests of verified
+# connections: a MariaDB with require_secure_transport=ON and a PostgreSQL 15
+# whose pg_hba.conf holds only hostssl lines, both on free loopback ports.
+# The certificates are made here: a test CA, a second unrelated CA, and a
+# server certificate from the first for 127.0.0.1 and localhost. Each server
+# also listens on a second loopback address that the certificate does not
+# name, so that a client reaching the same server under another name sees a
+# certificate for another host. DIR/env says how to reach them.
+#   usage: tls.sh start DIR | tls.sh stop DIR
+set -euo pipefail
+action=${1:-} dir=${2:-}
+[ -n "$dir" ] || { echo "usage: tls.sh start|stop DIR" >&2; exit 2; }
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/servers/pids.sh
+. "$here/pids.sh"
+
+stop() {
+  [ -f "$dir/env" ] || { rm -rf "$dir"; return 0; }
+  local pids=() pg_dir='' name value
+  while IFS='=' read -r name value; do
+    case $name in
+      TLS_MARIADB_PID) kill -TERM "$value" 2>/dev/null && pids+=("$value") ;;
+      TLS_PG_PID) kill -INT "$value" 2>/dev/null && pids+=("$value") ;;  # fast shutdown
+      TLS_PG_DIR) pg_dir=$value ;;
+    esac
+  done < "$dir/env"
+  await_exit "${pids[@]}"
+  case $pg_dir in /tmp/cobrix-pgtls.*) rm -rf "$pg_dir" ;; esac
+  rm -rf "$dir"
+}
+
+case $action in
+  stop) stop; exit 0 ;;
+  start) ;;
+  *) echo "usage: tls.sh start|stop DIR" >&2; exit 2 ;;
+esac
+
+stop >/dev/null 2>&1 || true
+mkdir -p "$dir"
+chmod 755 "$dir"
+dir=$(cd "$dir" && pwd)
+install -m 0600 /dev/null "$dir/env"  # holds the servers' passwords
+trap 'stop' ERR
+
+# The address that the server certificate does not name.
+other=127.0.0.41
+port_in_use() { (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; }
+free_port() {
+  local p
+  while :; do
+    p=$((20000 + RANDOM % 40000))
+    if ! port_in_use 127.0.0.1 "$p" && ! port_in_use "$other" "$p" && ! grep -q "=$p\$" "$dir/env"; then
+      echo "$p"
+      return
+    fi
+  done
+}
+
+# Certificates: EC keys (fast to make), valid for two days.
+certs=$dir/certs
+mkdir -p "$certs"
+make_ca() {  # make_ca NAME SUBJECT
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj "/CN=$2" \
+    -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
+    -keyout "$certs/$1.key" -out "$certs/$1.pem" 2>/dev/null
+}
+make_ca ca "cobrix teste CA"
+make_ca other-ca "outra CA"
+openssl req -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -subj "/CN=localhost" \
+  -keyout "$certs/server.key" -out "$certs/server.csr" 2>/dev/null
+printf '%s\n' "subjectAltName=IP:127.0.0.1,DNS:localhost" "basicConstraints=CA:FALSE" \
+  "keyUsage=critical,digitalSignature" "extendedKeyUsage=serverAuth" > "$certs/server.ext"
+openssl x509 -req -in "$certs/server.csr" -CA "$certs/ca.pem" -CAkey "$certs/ca.key" -CAcreateserial \
+  -days 2 -extfile "$certs/server.ext" -out "$certs/server.pem" 2>/dev/null
+chmod 600 "$certs"/*.key
+chmod 644 "$certs"/*.pem
+cat >>"$dir/env" <<ENV
+TLS_SERVER_FP=$(openssl x509 -in "$certs/server.pem" -noout -fingerprint -sha1 | cut -d= -f2)
+TLS_CA=$certs/ca.pem
+TLS_OTHER_CA=$certs/other-ca.pem
+TLS_HOST=127.0.0.1
+TLS_OTHER_HOST=$other
+ENV
+
+# MariaDB, as root like the plain fixture's (tests/servers/start.sh).
+mport=$(free_port)
+mpass=cobrix-tls-$RANDOM
+mkdir -p "$dir/mariadb" "$dir/mariadb-tmp"
+mariadb-install-db --no-defaults --user=root --datadir="$dir/mariadb" \
+  --auth-root-authentication-method=normal --skip-test-db >"$dir/mariadb-install.log" 2>&1
+mariadbd --no-defaults --user=root --datadir="$dir/mariadb" --port="$mport" \
+  --bind-address="127.0.0.1,$other" --socket="$dir/mariadb.sock" --pid-file="$dir/mariadb.pid" \
+  --tmpdir="$dir/mariadb-tmp" --log-error="$dir/mariadb.err" --innodb-buffer-pool-size=32M \
+  --innodb-flush-log-at-trx-commit=0 --skip-log-bin --performance-schema=OFF \
+  --ssl-ca="$certs/ca.pem" --ssl-cert="$certs/server.pem" --ssl-key="$certs/server.key" \
+  --require-secure-transport=ON >/dev/null 2>&1 &
+for _ in $(seq 1 300); do
+  mariadb-admin --no-defaults --socket="$dir/mariadb.sock" -uroot ping >/dev/null 2>&1 && break
+  sleep 0.1
+done
+mariadb --no-defaults --socket="$dir/mariadb.sock" -uroot <<SQL
+DELETE FROM mysql.global_priv WHERE User = '';
+CREATE USER 'cobrix'@'%' IDENTIFIED BY '$mpass';
+GRANT ALL PRIVILEGES ON *.* TO 'cobrix'@'%' WITH GRANT OPTION;
+FLUSH PRIVILEGES;
+SQL
+cat >>"$dir/env" <<ENV
+TLS_MARIADB_PORT=$mport
+TLS_MARIADB_USER=cobrix
+TLS_MARIADB_PASSWORD=$mpass
+TLS_MARIADB_PID=$(cat "$dir/mariadb.pid")
+ENV
+
+# PostgreSQL runs as postgres, which may not reach DIR: its files, its key
+# among them, live under /tmp.
+pport=$(free_port)
+ppass=cobrix-pgtls-$RANDOM
+pgdir=$(mktemp -d /tmp/cobrix-pgtls.XXXXXX)
+chmod 755 "$pgdir"
+echo "TLS_PG_DIR=$pgdir" >> "$dir/env"
+mkdir -p "$pgdir/sock" "$pgdir/data"
+chmod 700 "$pgdir/data"
+install -m 0600 /dev/null "$pgdir/pass"
+echo "$ppass" > "$pgdir/pass"
+install -m 0644 "$certs/server.pem" "$pgdir/server.pem"
+install -m 0600 "$certs/server.key" "$pgdir/server.key"
+: > "$pgdir/server.log"
+chown postgres "$pgdir/sock" "$pgdir/pass" "$pgdir/data" "$pgdir/server.log" "$pgdir/server.pem" "$pgdir/server.key"
+runuser -u postgres -- /usr/lib/postgresql/15/bin/initdb -D "$pgdir/data" -U postgres \
+  --auth-local=trust --auth-host=scram-sha-256 --pwfile="$pgdir/pass" -E UTF8 --locale=C.UTF-8 \
+  >"$dir/pg-initdb.log" 2>&1
+rm -f "$pgdir/pass"
+# Only TLS connections over TCP; no local line either.
+printf '%s\n' "hostssl all all 127.0.0.0/8 scram-sha-256" > "$pgdir/data/pg_hba.conf"
+runuser -u postgres -- /usr/lib/postgresql/15/bin/pg_ctl -D "$pgdir/data" -l "$pgdir/server.log" -w -t 60 \
+  -o "-p $pport -k $pgdir/sock -c listen_addresses=127.0.0.1,$other -c fsync=off -c synchronous_commit=off -c max_connections=40 -c ssl=on -c ssl_cert_file=$pgdir/server.pem -c ssl_key_file=$pgdir/server.key" \
+  start >/dev/null
+cat >>"$dir/env" <<ENV
+TLS_PG_PORT=$pport
+TLS_PG_USER=postgres
+TLS_PG_PASSWORD=$ppass
+TLS_PG_PID=$(head -1 "$pgdir/data/postmaster.pid")
+ENV
+echo "TLS servers up: $(tr '\n' ' ' < "$dir/env" | sed 's/PASSWORD=[^ ]*/PASSWORD=*/g')"
