@@ -1,7 +1,7 @@
-# Shared by the benchmark runners (run.sh, ways.sh, many.sh); sourced, not run.
+# Shared by the benchmark runners (run.sh, ways.sh, many.sh, index.sh, growth.sh); sourced, not run.
 # Before sourcing: here (bench/), top (the clone). Functions that record
 # write to $results; run files go to $work.
-# shellcheck shell=bash disable=SC2154,SC2153
+# shellcheck shell=bash disable=SC2154,SC2153,SC2034
 
 # What the benchmarks need beyond the build: GNU time and gnuplot.
 bench_deps() {
@@ -16,14 +16,51 @@ bench_deps() {
   fi
 }
 
-# Configures and builds cobrix (and the generator) in DIR with the pages
-# always sent one way (auto: the program's own choice). No tests: the
-# benchmark builds do not need GoogleTest.
-#   usage: bench_build DIR METHOD
+# Configures and builds cobrix and the generator in DIR: from the working
+# tree, or, given REVISION (a commit, tag or branch, e.g. HEAD), from that
+# revision exported with git archive into a folder outside the checkout
+# (${TMPDIR:-/tmp}/cobrix-src-<commit>, removed once built: the archive keeps
+# the commit's file times, so exporting it again leaves the build up to date).
+# A DIR built from another source (another revision, or the working tree) is
+# emptied first. No tests: the benchmark builds do not need GoogleTest.
+# Prints nothing; fails when the revision is unknown or the build fails.
+#   usage: bench_build DIR [REVISION]
 bench_build() {
-  cmake -S "$top" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCOBRIX_BUILD_TESTS=OFF \
-    -DCOBRIX_PAGE_METHOD="$2" >/dev/null
-  cmake --build "$1" --target cobrix cobrix_gen_ixc -j 2 >/dev/null
+  local dir=$1 rev=${2:-} src commit had
+  src=$top
+  if [ -n "$rev" ]; then
+    commit=$(git -C "$top" rev-parse --verify --quiet "$rev^{commit}") ||
+      { echo "bench_build: revisão desconhecida: $rev" >&2; return 1; }
+    src=${TMPDIR:-/tmp}/cobrix-src-$commit
+    rm -rf "$src"
+    mkdir -p "$src"
+    git -C "$top" archive "$commit" | tar -x -C "$src"
+  fi
+  had=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$dir/CMakeCache.txt" 2>/dev/null || true)
+  if [ -n "$had" ] && [ "$had" != "$src" ]; then rm -rf "$dir"; fi
+  cmake -S "$src" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCOBRIX_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$dir" --target cobrix cobrix_gen_ixc -j 2 >/dev/null
+  if [ -n "$rev" ]; then
+    echo "$commit" > "$dir/bench-revision"
+    rm -rf "$src"
+  else
+    rm -f "$dir/bench-revision"
+  fi
+}
+
+# The builds a before/after script compares: the working tree in
+# PREFIX-after and REVISION (default HEAD) in PREFIX-before, PREFIX being
+# BENCH_BUILD_PREFIX (default build-bench in the clone). Sets bin_after,
+# bin_before, gen (the working tree's generator) and before_commit.
+#   usage: bench_builds_before_after [REVISION]
+bench_builds_before_after() {
+  local prefix=${BENCH_BUILD_PREFIX:-$top/build-bench}
+  echo "compilando cobrix: a árvore de trabalho em $prefix-after, ${1:-HEAD} em $prefix-before..." >&2
+  bench_build "$prefix-after"
+  bench_build "$prefix-before" "${1:-HEAD}"
+  bin_after=$prefix-after/driver/cobrix bin_before=$prefix-before/driver/cobrix
+  gen=$prefix-after/bench/cobrix_gen_ixc
+  before_commit=$(cat "$prefix-before/bench-revision")
 }
 
 # The scratch folder (removed at exit) and the servers: reused when
@@ -128,18 +165,27 @@ record_run() {
 # The first lines of a failed run, for the failure log.
 run_failure() { { cat "$1.out" "$1.err"; } | tail -n 4 | tr '\n' ' '; }
 
+# The error lines ("Erro ...") of a run that still ended with OK (a failed
+# index build, a column it could not add), for the failure log; nothing
+# when there are none.
+run_errors() { grep -h 'Erro' "$1.out" "$1.err" 2>/dev/null | tr '\n' ' ' || true; }
+
 # The rows of installation HOST in ixc_clientes of PG_DB as "COUNT DIGEST
 # LATEST": their count, a digest of every column but the run's timestamp, and
 # how many carry the latest timestamp (a run stamps all its rows alike, so
-# after a run that wrote every row LATEST equals COUNT).
+# after a run that wrote every row LATEST equals COUNT). The latest timestamp
+# is an uncorrelated subquery, computed once: joined as a derived table, it
+# was planned (with statistics that had not yet seen the installation) as
+# the inner side of a nested loop over a full index scan, once per row.
 #   usage: rows_digest PG_DB HOST
 rows_digest() {
   pg_value "$1" -v host="$2" <<'SQL'
 SELECT count(*) || ' ' || coalesce(md5(string_agg(
          ROW(idcliente, idcontrato, razaosocial, cpfcnpj, contatocliente, valoratraso, titulosatraso,
              statuscliente, datacadastro, datavencimento, filial, cidade, bairro, tipocliente)::text,
-         E'\n' ORDER BY idcliente)), '-') || ' ' || count(*) FILTER (WHERE timestamp = latest)
-  FROM ixc_clientes, (SELECT max(timestamp) AS latest FROM ixc_clientes WHERE ixcidentification = :'host') m
+         E'\n' ORDER BY idcliente)), '-') || ' '
+       || count(*) FILTER (WHERE timestamp = (SELECT max(timestamp) FROM ixc_clientes WHERE ixcidentification = :'host'))
+  FROM ixc_clientes
  WHERE ixcidentification = :'host';
 SQL
 }

@@ -10,7 +10,10 @@
 # the floors, and writes OUT/table.md, OUT/results.tsv and OUT/bench.png.
 #   usage: bench/run.sh [--scales 10000,100000,1000000] [--reps 3] [--out DIR]
 #                       [--servers DIR]   (reuse running servers from tests/servers/start.sh DIR --big)
-# BUILD_DIR (default build-bench-auto) is where cobrix and the generator are built.
+# BUILD_DIR (default build-bench-after) is where cobrix and the generator are
+# built, from the working tree; BENCH_REVISION builds that git revision instead
+# (from an exported copy, see bench_build in lib.sh; default folder
+# build-bench-before).
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
@@ -30,8 +33,8 @@ done
 # shellcheck source=bench/lib.sh
 . "$here/lib.sh"
 bench_deps
-build=${BUILD_DIR:-$top/build-bench-auto}
-bench_build "$build" auto
+if [ -n "${BENCH_REVISION:-}" ]; then build=${BUILD_DIR:-$top/build-bench-before}; else build=${BUILD_DIR:-$top/build-bench-after}; fi
+bench_build "$build" ${BENCH_REVISION:+"$BENCH_REVISION"}
 cobrix=$build/driver/cobrix
 gen=$build/bench/cobrix_gen_ixc
 

@@ -29,3 +29,14 @@ function cell(g, m, fmt,   k) {
 
 # "passed/tried" of a metric whose values are 1 (passed) or 0.
 function tally(g, m) { return n[g, m] ? stat(g, m, "sum") "/" n[g, m] : "–" }
+
+# The P-th percentile (nearest rank: the smallest value with at least P % of
+# the values at or below it), "" when there is none.
+function pct(g, m, p,   k, i, j, t, a, r) {
+  k = n[g, m]; if (!k) return ""
+  for (i = 1; i <= k; i++) a[i] = vals[g, m, i] + 0
+  for (i = 2; i <= k; i++) { t = a[i]; for (j = i - 1; j >= 1 && a[j] > t; j--) a[j + 1] = a[j]; a[j + 1] = t }
+  r = int(p * k / 100); if (r < p * k / 100) r++
+  if (r < 1) r = 1
+  return a[r]
+}

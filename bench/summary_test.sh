@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Test: the benchmark tables reduce the repetitions as they say, on made-up
 # results: medians and ranges, ratios taken within each repetition (not
-# ratios of medians), failed runs counted but left out of the times, and the
-# memory verdict against both the MiB goal and the bound on the fetched result.
+# ratios of medians), percentiles within each repetition, failed runs counted
+# but left out of the times, growth against the first run, and the memory
+# verdict against both the MiB goal and the bound on the fetched result.
 #   usage: summary_test.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -44,19 +45,23 @@ has "dados do gráfico" "$scratch/run/plot.dat" "1000000 190000 - - - - 11 80 20
   tsv 10000 overdue 0 1886  10000 result_mib 0 0.3
   tsv 10000 F1 1 0.1  10000 F1 2 0.1  10000 F1 3 0.2
   tsv 10000 F3.empty 1 0.1  10000 F3.empty 2 0.1  10000 F3.empty 3 0.05
-  tsv 10000 prepared.pooler.empty.ok 1 1
-  tsv 10000 prepared.pooler.empty.wall 1 0.3  10000 prepared.pooler.empty.query_fetch 1 0.1
-  tsv 10000 prepared.pooler.empty.rows_ok 1 1
-  tsv 10000 prepared.pooler.empty.ok 2 0
-  tsv 10000 prepared.pooler.empty.ok 3 1
-  tsv 10000 prepared.pooler.empty.wall 3 0.5  10000 prepared.pooler.empty.query_fetch 3 0.1
-  tsv 10000 prepared.pooler.empty.rows_ok 3 1
+  tsv 10000 before.pooler.empty.ok 1 1  10000 before.pooler.empty.rows_ok 1 1
+  tsv 10000 before.pooler.empty.wall 1 0.3  10000 before.pooler.empty.query_fetch 1 0.1  10000 before.pooler.empty.upsert 1 0.1
+  tsv 10000 before.pooler.empty.ok 2 0
+  tsv 10000 before.pooler.empty.ok 3 1  10000 before.pooler.empty.rows_ok 3 1
+  tsv 10000 before.pooler.empty.wall 3 0.5  10000 before.pooler.empty.query_fetch 3 0.1  10000 before.pooler.empty.upsert 3 0.2
+  tsv 10000 after.pooler.empty.ok 1 1  10000 after.pooler.empty.wall 1 0.6  10000 after.pooler.empty.upsert 1 0.3
+  tsv 10000 after.pooler.empty.ok 2 1  10000 after.pooler.empty.wall 2 0.4  10000 after.pooler.empty.upsert 2 0.1
+  tsv 10000 after.pooler.empty.ok 3 1  10000 after.pooler.empty.wall 3 0.25  10000 after.pooler.empty.upsert 3 0.1
 } > "$scratch/ways.tsv"
-awk -F'\t' -v ways=prepared -v routes=pooler -v runs=empty -f "$here/stats.awk" -f "$here/ways.awk" \
+awk -F'\t' -v builds=before,after -v routes=pooler -v runs=empty -f "$here/stats.awk" -f "$here/ways.awk" \
   "$scratch/ways.tsv" > "$scratch/ways.md"
-# Ratios within repetitions 1 and 3: 0.3/0.2 and 0.5/0.25.
+# Ratios within repetitions 1 and 3: 0.3/0.2 and 0.5/0.25; "other" is wall less the phases: 0.1 and 0.2.
 has "falha contada, fora dos tempos" "$scratch/ways.md" \
-  "| prepared | pooler | empty | 2/3 | 2/2 | 0.400 (0.300–0.500) | 0.100 (0.100–0.100) | – | 0.300 (0.200–0.400) | – | – | 1.75 (1.50–2.00) |"
+  "| before | pooler | empty | 2/3 | 2/2 | – | 0.400 (0.300–0.500) | 0.100 (0.100–0.100) | 0.150 (0.100–0.200) | – | 0.300 (0.200–0.400) | 0.150 (0.100–0.200) | – | 1.75 (1.50–2.00) | – | – |"
+# Against the before build within repetitions 1 and 3 only (it failed in 2):
+# wall 2.0 and 0.5, upsert 3.0 and 0.5; the ratio of the medians would be 1.0.
+has "depois contra antes" "$scratch/ways.md" "| 1.25 (0.50–2.00) | 1.75 (0.50–3.00) |"
 
 # --- many.awk ---
 {
@@ -66,21 +71,67 @@ has "falha contada, fora dos tempos" "$scratch/ways.md" \
   tsv isp-01 together.empty.ok 1 1  isp-01 together.empty.wall 1 3.0  isp-01 together.empty.rows_ok 1 1
   tsv isp-01 together.empty.ok 2 0  isp-01 together.empty.wall 2 2.0  isp-01 together.empty.rows_ok 2 0
   tsv all together.empty.makespan 1 3.1  all together.empty.makespan 2 2.1
-  tsv crowded-0 other_rows 0 0  crowded-0 table_mib 0 1.0
-  tsv crowded-0 run.wall 1 1.0  crowded-0 run.wall 2 1.0  crowded-0 run.ok 1 1  crowded-0 run.ok 2 1
-  tsv crowded-1000 other_rows 0 1000  crowded-1000 table_mib 0 2.5
-  tsv crowded-1000 run.wall 1 2.0  crowded-1000 run.wall 2 3.0  crowded-1000 run.ok 1 1  crowded-1000 run.ok 2 1
-  tsv crowded-1000 run.delete 1 0.5  crowded-1000 run.delete 2 0.7
-  tsv crowded-1000 run.stale_left 1 0  crowded-1000 run.stale_left 2 0
-  tsv crowded-1000 run.others_kept 1 1  crowded-1000 run.others_kept 2 0
+  tsv crowded-0 other_rows 0 0  crowded-0 after.table_mib 0 1.0  crowded-0 after.index 0 1
+  tsv crowded-0 after.wall 1 1.0  crowded-0 after.wall 2 1.0  crowded-0 after.ok 1 1  crowded-0 after.ok 2 1
+  tsv crowded-1000 other_rows 0 1000  crowded-1000 after.table_mib 0 2.5  crowded-1000 after.index 0 1
+  tsv crowded-1000 after.wall 1 2.0  crowded-1000 after.wall 2 3.0  crowded-1000 after.ok 1 1  crowded-1000 after.ok 2 1
+  tsv crowded-1000 after.delete 1 0.5  crowded-1000 after.delete 2 0.7
+  tsv crowded-1000 after.stale_left 1 0  crowded-1000 after.stale_left 2 0
+  tsv crowded-1000 after.others_kept 1 1  crowded-1000 after.others_kept 2 0
+  # The wave: three installations, two repetitions; isp-03 fails its run in the second wave.
+  tsv wave:isp-01 alone.wall 1 1.0  wave:isp-01 alone.wall 2 1.0  wave:isp-01 wave.wall 1 2.0  wave:isp-01 wave.wall 2 4.0
+  tsv wave:isp-02 alone.wall 1 2.0  wave:isp-02 alone.wall 2 2.0  wave:isp-02 wave.wall 1 3.0  wave:isp-02 wave.wall 2 3.0
+  tsv wave:isp-03 alone.wall 1 4.0  wave:isp-03 alone.wall 2 1.0  wave:isp-03 wave.wall 1 4.0
+  for i in 01 02 03; do
+    for r in 1 2; do tsv "wave:isp-$i" alone.ok "$r" 1  "wave:isp-$i" alone.rows_ok "$r" 1; done
+    tsv "wave:isp-$i" wave.ok 1 1  "wave:isp-$i" wave.rows_ok 1 1
+  done
+  tsv wave:isp-01 wave.ok 2 1  wave:isp-01 wave.rows_ok 2 1  wave:isp-02 wave.ok 2 1  wave:isp-02 wave.rows_ok 2 1
+  tsv wave:isp-03 wave.ok 2 0  wave:isp-03 wave.rows_ok 2 0
+  tsv wave makespan 1 5.0  wave makespan 2 8.0
 } > "$scratch/many.tsv"
-awk -F'\t' -v n_inst=1 -v customers=1000 -v via=direct -v stale=10 -v plotdata="$scratch/many.dat" \
-  -f "$here/stats.awk" -f "$here/many.awk" "$scratch/many.tsv" > "$scratch/many.md"
+awk -F'\t' -v n_inst=1 -v customers=1000 -v via=direct -v stale=10 -v builds=after -v wave_n=3 -v wave_customers=10 \
+  -v at_once=2 -v plotdata="$scratch/many.dat" -f "$here/stats.awk" -f "$here/many.awk" "$scratch/many.tsv" > "$scratch/many.md"
 # Together over alone per repetition: 3.0 and 1.0 (the ratio of the medians would be 1.67).
 has "juntas contra sozinhas" "$scratch/many.md" \
   "| isp-01 | 100 | 1.500 (1.000–2.000) | 2.500 (2.000–3.000) | 2.00 (1.00–3.00) | – | – | – | – / – | 3/4 | 3/4 |"
 has "tempo do lote" "$scratch/many.md" "empty table 2.600 (2.100–3.100)"
 has "lotada contra sozinha" "$scratch/many.md" \
-  "| 1000 | 2.5 | 2.500 (2.000–3.000) | 2.50 (2.00–3.00) | – | – | 0.600 (0.500–0.700) | 2/2 | – | 0 (0–0) | 1/2 |"
-has "dados do gráfico" "$scratch/many.dat" "1000 1100 2.5 - 0.6 2.5"
+  "| 1000 | after (index) | 2.5 | 2.500 (2.000–3.000) | 2.50 (2.00–3.00) | – | – | 0.600 (0.500–0.700) | 2/2 | – | 0 (0–0) | 1/2 |"
+has "dados do gráfico" "$scratch/many.dat" "1000 1100 2.5 - 0.6 2.5 - -"
+# Per repetition, nearest rank over the installations: alone {1,2,4} and
+# {1,1,2}, in the wave {2,3,4} and {4,3} (the failed run left out), the
+# ratios {2,1.5,1} and {4,1.5}; then the median and range of the two.
+has "onda: sozinhas" "$scratch/many.md" "| alone | 1.500 (1.000–2.000) | 3.000 (2.000–4.000) | – | – | – | – | – | – | 6/6 | 6/6 |"
+has "onda: na onda" "$scratch/many.md" "| in the wave | 3.000 (3.000–3.000) | 4.000 (4.000–4.000) | – | – | – | – | – | – | 5/6 | 5/6 |"
+has "onda: razão por instalação" "$scratch/many.md" "| in the wave ÷ alone | 1.50 (1.50–1.50) | 3.00 (2.00–4.00) |"
+has "onda: duração" "$scratch/many.md" "first start to last end: 6.500 (5.000–8.000) s; the same runs one after the other (sum alone): 5.500 (4.000–7.000) s."
+
+# --- index.awk ---
+{
+  tsv 100000 rows 0 19273
+  tsv 100000 prepared.empty 1 1.0  100000 prepared.empty 2 2.0
+  tsv 100000 prepared+index.empty 1 1.5  100000 prepared+index.empty 2 2.2
+} > "$scratch/index.tsv"
+awk -F'\t' -f "$here/stats.awk" -f "$here/index.awk" "$scratch/index.tsv" > "$scratch/index.md"
+# Within each repetition 1.5 and 1.1 (the ratio of the medians would be 1.23), 500 and 200 ms more.
+has "índice contra sem índice" "$scratch/index.md" "| prepared | yes | 1.850 (1.500–2.200) | 1.30 (1.10–1.50) | 350 (200–500) | – | – | – |"
+
+# --- growth.awk ---
+{
+  m=1048576
+  tsv after options 0 "as shipped"
+  tsv after total_bytes 1 $((10 * m))  after heap_bytes 1 $((6 * m))  after key_idx_bytes 1 $((3 * m))  after retention_idx_bytes 1 $m
+  tsv after total_bytes 2 $((40 * m))  after total_bytes 3 $((30 * m))
+  tsv after heap_bytes 3 $((20 * m))  after key_idx_bytes 3 $((6 * m))  after retention_idx_bytes 3 $((4 * m))
+  tsv after final.updates 0 200  after final.hot_updates 0 50  after final.autovacuums 0 7
+  tsv after run.wall 1 9.0  after run.wall 2 1.0  after run.wall 3 2.0
+  tsv after run.ok 1 1  after run.ok 2 1  after run.ok 3 0
+} > "$scratch/growth.tsv"
+awk -F'\t' -v runs=3 -v naptime=1s -v customers=10 -v plotdata="$scratch/growth.dat" \
+  -f "$here/stats.awk" -f "$here/growth.awk" "$scratch/growth.tsv" > "$scratch/growth.md"
+# The last run against run 1, the largest total on the way, the HOT share of
+# all updates, and the times of the runs over full rows only (2 and 3).
+has "crescimento" "$scratch/growth.md" "| after | as shipped | 3.00 | 3.33 | 2.00 | 4.00 | 40.0 (2) | 25.0 % of 200 | 7 | 1.500 (1.000–2.000) | – | – | 2/3 | – |"
+has "crescimento: dados do gráfico" "$scratch/growth.dat" "2 40.00"
 exit $fail
