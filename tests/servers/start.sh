@@ -34,7 +34,9 @@ port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
 free_port() {
   local p
   while :; do
-    p=$((20000 + RANDOM % 40000))
+    # Below the ephemeral range (32768 up), where a client connection may hold
+    # the port that a connect test finds free.
+    p=$((20000 + RANDOM % 12768))
     if ! port_in_use "$p" && ! grep -q "=$p\$" "$dir/env" 2>/dev/null; then echo "$p"; return; fi
   done
 }
