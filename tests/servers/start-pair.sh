@@ -10,6 +10,8 @@
 set -Eeuo pipefail
 dir=$1
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/servers/ports.sh
+. "$here/ports.sh"
 "$here/stop-pair.sh" "$dir" >/dev/null 2>&1 || true
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
@@ -21,13 +23,7 @@ trap '"$here/stop-pair.sh" "$dir"' ERR
 bin=/usr/lib/postgresql/15/bin
 primary=127.0.0.2
 standby=127.0.0.3
-port_in_use() { (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; }
-while :; do
-  # Below the ephemeral range (32768 up), where a client connection may hold
-  # the port that a connect test finds free.
-  port=$((20000 + RANDOM % 12768))
-  port_in_use $primary "$port" || port_in_use $standby "$port" || break
-done
+port=$(free_port "$dir/env" $primary $standby)
 pass=cobrix-pair-$RANDOM
 
 # PostgreSQL runs as the postgres user, which may not be able to reach DIR

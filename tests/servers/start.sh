@@ -30,19 +30,11 @@ install -m 0600 /dev/null "$dir/env"
 # A failed start leaves nothing running.
 trap '"$here/stop.sh" "$dir"' ERR
 
-port_in_use() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-free_port() {
-  local p
-  while :; do
-    # Below the ephemeral range (32768 up), where a client connection may hold
-    # the port that a connect test finds free.
-    p=$((20000 + RANDOM % 12768))
-    if ! port_in_use "$p" && ! grep -q "=$p\$" "$dir/env" 2>/dev/null; then echo "$p"; return; fi
-  done
-}
+# shellcheck source=tests/servers/ports.sh
+. "$here/ports.sh"
 
 if [ $want_mariadb = 1 ]; then
-  mport=$(free_port)
+  mport=$(free_port "$dir/env" 127.0.0.1)
   mpass=cobrix-ixc-$RANDOM
   # A private tmpdir: mariadbd deletes every "#sql*" file in its tmpdir when
   # it starts, so servers sharing /tmp destroy each other's temporary tables.
@@ -55,16 +47,7 @@ if [ $want_mariadb = 1 ]; then
     --log-error="$dir/mariadb.err" --innodb-buffer-pool-size=$pool --innodb-log-file-size=256M \
     --innodb-flush-log-at-trx-commit=0 --skip-log-bin --performance-schema=OFF \
     --local-infile=1 --max-allowed-packet=256M >/dev/null 2>&1 &
-  for _ in $(seq 1 300); do
-    mariadb-admin --no-defaults --socket="$dir/mariadb.sock" -uroot ping >/dev/null 2>&1 && break
-    sleep 0.1
-  done
-  mariadb --no-defaults --socket="$dir/mariadb.sock" -uroot <<SQL
-DELETE FROM mysql.global_priv WHERE User = '';
-CREATE USER 'cobrix'@'%' IDENTIFIED BY '$mpass';
-GRANT ALL PRIVILEGES ON *.* TO 'cobrix'@'%' WITH GRANT OPTION;
-FLUSH PRIVILEGES;
-SQL
+  mariadb_ready "$dir/mariadb.sock" "$mpass"
   cat >>"$dir/env" <<ENV
 MARIADB_HOST=127.0.0.1
 MARIADB_PORT=$mport
@@ -76,7 +59,7 @@ ENV
 fi
 
 if [ $want_postgres = 1 ]; then
-  pport=$(free_port)
+  pport=$(free_port "$dir/env" 127.0.0.1)
   ppass=cobrix-pg-$RANDOM
   # PostgreSQL runs as the postgres user, which may not be able to reach DIR
   # (a clone below a private folder), so its files live in a folder of their
@@ -110,7 +93,7 @@ ENV
 
   # pgbouncer refuses to run as root; its files (the password list among
   # them) belong to postgres and only it may read them.
-  bport=$(free_port)
+  bport=$(free_port "$dir/env" 127.0.0.1)
   mkdir -p "$pgdir/pgbouncer"
   install -o postgres -m 0600 /dev/null "$pgdir/pgbouncer/userlist.txt"
   printf '"postgres" "%s"\n' "$ppass" > "$pgdir/pgbouncer/userlist.txt"
@@ -134,10 +117,10 @@ INI
   chown -R postgres "$pgdir/pgbouncer"
   runuser -u postgres -- /usr/sbin/pgbouncer -q -d "$pgdir/pgbouncer/pgbouncer.ini"
   for _ in $(seq 1 100); do
-    [ -s "$pgdir/pgbouncer/pgbouncer.pid" ] && port_in_use "$bport" && break
+    [ -s "$pgdir/pgbouncer/pgbouncer.pid" ] && port_in_use 127.0.0.1 "$bport" && break
     sleep 0.1
   done
-  port_in_use "$bport" || { echo "start.sh: pgbouncer did not start" >&2; cat "$pgdir/pgbouncer/pgbouncer.log" >&2; exit 1; }
+  port_in_use 127.0.0.1 "$bport" || { echo "start.sh: pgbouncer did not start" >&2; cat "$pgdir/pgbouncer/pgbouncer.log" >&2; exit 1; }
   /usr/lib/postgresql/15/bin/psql -X -q -h "$pgdir/sock" -p "$pport" -U postgres -d postgres \
     -c "CREATE DATABASE pooler_session" >/dev/null
   cat >>"$dir/env" <<ENV

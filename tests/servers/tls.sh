@@ -14,6 +14,8 @@ action=${1:-} dir=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/servers/pids.sh
 . "$here/pids.sh"
+# shellcheck source=tests/servers/ports.sh
+. "$here/ports.sh"
 
 stop() {
   [ -f "$dir/env" ] || { rm -rf "$dir"; return 0; }
@@ -45,19 +47,6 @@ trap 'stop' ERR
 
 # The address that the server certificate does not name.
 other=127.0.0.41
-port_in_use() { (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; }
-free_port() {
-  local p
-  while :; do
-    # Below the ephemeral range (32768 up), where a client connection may hold
-    # the port that a connect test finds free.
-    p=$((20000 + RANDOM % 12768))
-    if ! port_in_use 127.0.0.1 "$p" && ! port_in_use "$other" "$p" && ! grep -q "=$p\$" "$dir/env"; then
-      echo "$p"
-      return
-    fi
-  done
-}
 
 # Certificates: EC keys (fast to make), valid for two days.
 certs=$dir/certs
@@ -86,7 +75,7 @@ TLS_OTHER_HOST=$other
 ENV
 
 # MariaDB, as root like the plain fixture's (tests/servers/start.sh).
-mport=$(free_port)
+mport=$(free_port "$dir/env" 127.0.0.1 "$other")
 mpass=cobrix-tls-$RANDOM
 mkdir -p "$dir/mariadb" "$dir/mariadb-tmp"
 mariadb-install-db --no-defaults --user=root --datadir="$dir/mariadb" \
@@ -97,16 +86,7 @@ mariadbd --no-defaults --user=root --datadir="$dir/mariadb" --port="$mport" \
   --innodb-flush-log-at-trx-commit=0 --skip-log-bin --performance-schema=OFF \
   --ssl-ca="$certs/ca.pem" --ssl-cert="$certs/server.pem" --ssl-key="$certs/server.key" \
   --require-secure-transport=ON >/dev/null 2>&1 &
-for _ in $(seq 1 300); do
-  mariadb-admin --no-defaults --socket="$dir/mariadb.sock" -uroot ping >/dev/null 2>&1 && break
-  sleep 0.1
-done
-mariadb --no-defaults --socket="$dir/mariadb.sock" -uroot <<SQL
-DELETE FROM mysql.global_priv WHERE User = '';
-CREATE USER 'cobrix'@'%' IDENTIFIED BY '$mpass';
-GRANT ALL PRIVILEGES ON *.* TO 'cobrix'@'%' WITH GRANT OPTION;
-FLUSH PRIVILEGES;
-SQL
+mariadb_ready "$dir/mariadb.sock" "$mpass"
 cat >>"$dir/env" <<ENV
 TLS_MARIADB_PORT=$mport
 TLS_MARIADB_USER=cobrix
@@ -116,7 +96,7 @@ ENV
 
 # PostgreSQL runs as postgres, which may not reach DIR: its files, its key
 # among them, live under /tmp.
-pport=$(free_port)
+pport=$(free_port "$dir/env" 127.0.0.1 "$other")
 ppass=cobrix-pgtls-$RANDOM
 pgdir=$(mktemp -d /tmp/cobrix-pgtls.XXXXXX)
 chmod 755 "$pgdir"
