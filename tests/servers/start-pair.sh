@@ -10,8 +10,8 @@
 set -Eeuo pipefail
 dir=$1
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=tests/servers/ports.sh
-. "$here/ports.sh"
+# shellcheck source=tests/servers/start-lib.sh
+. "$here/start-lib.sh"
 "$here/stop-pair.sh" "$dir" >/dev/null 2>&1 || true
 mkdir -p "$dir"
 dir=$(cd "$dir" && pwd)
@@ -26,21 +26,11 @@ standby=127.0.0.3
 port=$(free_port "$dir/env" $primary $standby)
 pass=cobrix-pair-$RANDOM
 
-# PostgreSQL runs as the postgres user, which may not be able to reach DIR
-# (a clone below a private folder), so each server's files live in a folder
-# of their own under /tmp; DIR/env names them for stop-pair.sh.
-server_dir() {
-  local d
-  d=$(mktemp -d "/tmp/cobrix-pg-$1.XXXXXX")
-  chmod 755 "$d"
-  mkdir "$d/sock"
-  : > "$d/server.log"
-  chown postgres "$d" "$d/sock" "$d/server.log"
-  echo "$d"
-}
-pdir=$(server_dir primary)
+# Each server's files in a folder of its own, which DIR/env names for
+# stop-pair.sh.
+pdir=$(pg_folder pg-primary)
 echo "PAIR_PRIMARY_DIR=$pdir" >> "$dir/env"
-sdir=$(server_dir standby)
+sdir=$(pg_folder pg-standby)
 echo "PAIR_STANDBY_DIR=$sdir" >> "$dir/env"
 
 # start_server FOLDER ADDRESS NAME: starts the server of FOLDER/data listening
@@ -55,11 +45,7 @@ start_server() {
 # sql FOLDER STATEMENT: one value from the server of FOLDER, as postgres.
 sql() { "$bin/psql" -X -q -At -h "$1/sock" -p "$port" -U postgres -d postgres -c "$2"; }
 
-install -o postgres -m 0600 /dev/null "$pdir/pass"
-echo "$pass" > "$pdir/pass"
-runuser -u postgres -- "$bin/initdb" -D "$pdir/data" -U postgres --auth-local=trust \
-  --auth-host=scram-sha-256 --pwfile="$pdir/pass" -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1
-rm -f "$pdir/pass"
+pg_initdb "$pdir" "$pass" "$dir/initdb.log"
 # Clients and the standby's WAL receiver reach the servers from loopback
 # addresses other than 127.0.0.1.
 cat >> "$pdir/data/pg_hba.conf" <<HBA

@@ -30,8 +30,8 @@ install -m 0600 /dev/null "$dir/env"
 # A failed start leaves nothing running.
 trap '"$here/stop.sh" "$dir"' ERR
 
-# shellcheck source=tests/servers/ports.sh
-. "$here/ports.sh"
+# shellcheck source=tests/servers/start-lib.sh
+. "$here/start-lib.sh"
 
 if [ $want_mariadb = 1 ]; then
   mport=$(free_port "$dir/env" 127.0.0.1)
@@ -61,22 +61,9 @@ fi
 if [ $want_postgres = 1 ]; then
   pport=$(free_port "$dir/env" 127.0.0.1)
   ppass=cobrix-pg-$RANDOM
-  # PostgreSQL runs as the postgres user, which may not be able to reach DIR
-  # (a clone below a private folder), so its files live in a folder of their
-  # own under /tmp; DIR/env names it for stop.sh.
-  pgdir=$(mktemp -d /tmp/cobrix-pg.XXXXXX)
-  chmod 755 "$pgdir"
+  pgdir=$(pg_folder pg)
   echo "PG_DIR=$pgdir" >> "$dir/env"
-  mkdir -p "$pgdir/sock" "$pgdir/data"
-  chmod 700 "$pgdir/data"
-  install -m 0600 /dev/null "$pgdir/pass"
-  echo "$ppass" > "$pgdir/pass"
-  : > "$pgdir/server.log"
-  chown postgres "$pgdir/sock" "$pgdir/pass" "$pgdir/data" "$pgdir/server.log"
-  runuser -u postgres -- /usr/lib/postgresql/15/bin/initdb -D "$pgdir/data" -U postgres \
-    --auth-local=trust --auth-host=scram-sha-256 --pwfile="$pgdir/pass" -E UTF8 --locale=C.UTF-8 \
-    >"$dir/pg-initdb.log" 2>&1
-  rm -f "$pgdir/pass"
+  pg_initdb "$pgdir" "$ppass" "$dir/pg-initdb.log"
   shared=128MB; [ $big = 1 ] && shared=1GB
   speed="-c fsync=off -c synchronous_commit=off -c full_page_writes=off"; [ $durable = 1 ] && speed=
   runuser -u postgres -- /usr/lib/postgresql/15/bin/pg_ctl -D "$pgdir/data" -l "$pgdir/server.log" -w -t 60 \

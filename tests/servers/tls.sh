@@ -14,8 +14,8 @@ action=${1:-} dir=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/servers/pids.sh
 . "$here/pids.sh"
-# shellcheck source=tests/servers/ports.sh
-. "$here/ports.sh"
+# shellcheck source=tests/servers/start-lib.sh
+. "$here/start-lib.sh"
 
 stop() {
   [ -f "$dir/env" ] || { rm -rf "$dir"; return 0; }
@@ -98,21 +98,11 @@ ENV
 # among them, live under /tmp.
 pport=$(free_port "$dir/env" 127.0.0.1 "$other")
 ppass=cobrix-pgtls-$RANDOM
-pgdir=$(mktemp -d /tmp/cobrix-pgtls.XXXXXX)
-chmod 755 "$pgdir"
+pgdir=$(pg_folder pgtls)
 echo "TLS_PG_DIR=$pgdir" >> "$dir/env"
-mkdir -p "$pgdir/sock" "$pgdir/data"
-chmod 700 "$pgdir/data"
-install -m 0600 /dev/null "$pgdir/pass"
-echo "$ppass" > "$pgdir/pass"
-install -m 0644 "$certs/server.pem" "$pgdir/server.pem"
-install -m 0600 "$certs/server.key" "$pgdir/server.key"
-: > "$pgdir/server.log"
-chown postgres "$pgdir/sock" "$pgdir/pass" "$pgdir/data" "$pgdir/server.log" "$pgdir/server.pem" "$pgdir/server.key"
-runuser -u postgres -- /usr/lib/postgresql/15/bin/initdb -D "$pgdir/data" -U postgres \
-  --auth-local=trust --auth-host=scram-sha-256 --pwfile="$pgdir/pass" -E UTF8 --locale=C.UTF-8 \
-  >"$dir/pg-initdb.log" 2>&1
-rm -f "$pgdir/pass"
+install -o postgres -m 0644 "$certs/server.pem" "$pgdir/server.pem"
+install -o postgres -m 0600 "$certs/server.key" "$pgdir/server.key"
+pg_initdb "$pgdir" "$ppass" "$dir/pg-initdb.log"
 # Only TLS connections over TCP; no local line either.
 printf '%s\n' "hostssl all all 127.0.0.0/8 scram-sha-256" > "$pgdir/data/pg_hba.conf"
 runuser -u postgres -- /usr/lib/postgresql/15/bin/pg_ctl -D "$pgdir/data" -l "$pgdir/server.log" -w -t 60 \

@@ -1,5 +1,6 @@
 # shellcheck shell=bash
-# Sourced by the fixtures' start scripts.
+# Sourced by the fixtures' start scripts: free ports, and the first steps of
+# a MariaDB and of a PostgreSQL server.
 
 # port_in_use ADDRESS PORT: whether something accepts connections there.
 port_in_use() { (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; }
@@ -33,4 +34,30 @@ CREATE USER 'cobrix'@'%' IDENTIFIED BY '$2';
 GRANT ALL PRIVILEGES ON *.* TO 'cobrix'@'%' WITH GRANT OPTION;
 FLUSH PRIVILEGES;
 SQL
+}
+
+# pg_folder NAME: a new folder /tmp/cobrix-NAME.XXXXXX for one PostgreSQL
+# server, with its socket folder and an empty server.log, all owned by
+# postgres. The server runs as postgres, which may not be able to reach the
+# fixture's DIR (a clone below a private folder); DIR/env names the folder
+# for the stop script.
+pg_folder() {
+  local d
+  d=$(mktemp -d "/tmp/cobrix-$1.XXXXXX")
+  chmod 755 "$d"
+  mkdir "$d/sock"
+  : > "$d/server.log"
+  chown postgres "$d" "$d/sock" "$d/server.log"
+  echo "$d"
+}
+
+# pg_initdb FOLDER PASSWORD LOG: a new cluster in FOLDER/data whose
+# superuser postgres logs in with PASSWORD over TCP (scram-sha-256) and
+# without one on the socket; initdb's output goes to LOG.
+pg_initdb() {
+  install -o postgres -m 0600 /dev/null "$1/pass"
+  echo "$2" > "$1/pass"
+  runuser -u postgres -- /usr/lib/postgresql/15/bin/initdb -D "$1/data" -U postgres --auth-local=trust \
+    --auth-host=scram-sha-256 --pwfile="$1/pass" -E UTF8 --locale=C.UTF-8 >"$3" 2>&1
+  rm -f "$1/pass"
 }
