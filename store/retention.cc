@@ -11,22 +11,29 @@ namespace cobrix::store {
 
 namespace {
 
+const std::string kIndexName = kRetentionIndex;
+const std::string kIndexDefinition = kIndexName + " ON ixc_clientes (timestamp)";
+
 const std::string kStateQuery =
     "SELECT pg_backend_pid(), t.oid IS NOT NULL AND pg_has_role(t.relowner, 'USAGE'), "
     "coalesce(pg_relation_size(t.oid), 0), ic.oid IS NOT NULL, i.indisvalid "
     "FROM (SELECT to_regclass('ixc_clientes') AS oid) r "
     "LEFT JOIN pg_class t ON t.oid = r.oid "
-    "LEFT JOIN pg_class ic ON ic.relname = 'ixc_clientes_timestamp_idx' AND ic.relnamespace = t.relnamespace "
+    "LEFT JOIN pg_class ic ON ic.relname = '" + kIndexName + "' AND ic.relnamespace = t.relnamespace "
     "LEFT JOIN pg_index i ON i.indexrelid = ic.oid AND i.indrelid = t.oid";
 
-const std::string kCreate = "CREATE INDEX IF NOT EXISTS ixc_clientes_timestamp_idx ON ixc_clientes (timestamp)";
-const std::string kCreateConcurrently =
-    "CREATE INDEX CONCURRENTLY IF NOT EXISTS ixc_clientes_timestamp_idx ON ixc_clientes (timestamp)";
+const std::string kCreate = "CREATE INDEX IF NOT EXISTS " + kIndexDefinition;
+const std::string kCreateConcurrently = "CREATE INDEX CONCURRENTLY IF NOT EXISTS " + kIndexDefinition;
+const std::string kDropConcurrently = "DROP INDEX CONCURRENTLY IF EXISTS " + kIndexName;
 const std::string kRetentionDelete = "DELETE FROM ixc_clientes WHERE timestamp < NOW() - INTERVAL '1 day';";
-const std::string kDropConcurrently = "DROP INDEX CONCURRENTLY IF EXISTS ixc_clientes_timestamp_idx";
 
 bool is_true(const PGresult* res, int column) {
   return !PQgetisnull(res, 0, column) && PQgetvalue(res, 0, column)[0] == 't';
+}
+
+// The line of a failed build; the run goes on without the index.
+void say_index_error(std::ostream& out, const PgError& e) {
+  say_error(out, "Erro ao criar o índice " + kIndexName + ": ", e);
 }
 
 void create_now(PGconn* conn) {
@@ -99,7 +106,7 @@ void create_small_retention_index(PGconn* conn, const TableState& state, std::os
   try {
     create_now(conn);
   } catch (const PgError& e) {
-    say_error(out, "Erro ao criar o índice " + std::string(kRetentionIndex) + ": ", e);
+    say_index_error(out, e);
   }
 }
 
@@ -111,7 +118,7 @@ void start_retention_index_build(PGconn* conn, const TableState& state, std::ost
   try {
     start_concurrent_build(conn);
   } catch (const PgError& e) {
-    say_error(out, "Erro ao criar o índice " + std::string(kRetentionIndex) + ": ", e);
+    say_index_error(out, e);
   }
 }
 
