@@ -97,16 +97,26 @@ db=bench_many
 pg -d postgres -c "DROP DATABASE IF EXISTS $db WITH (FORCE)" -c "CREATE DATABASE $db" > /dev/null
 
 name_of() { printf 'isp-%02d' "$1"; }
+# shellcheck disable=SC2034  # filled and read through namerefs
 declare -A ixc=() overdue=() ref=()
 count=0
 want_part crowded && count=1
 want_part together && count=$installations
-for i in $(seq 1 "$count"); do
-  ixc[$i]=$(ixc_db_name "$customers" "$i")
-  ixc_db "${ixc[$i]}" "$customers" "$i" "$gen"
-  overdue[$i]=$(overdue_rows "${ixc[$i]}")
-  record "$(name_of "$i")" overdue 0 "${overdue[$i]}"
-done
+# load_installations IXC OVERDUE N CUSTOMERS PREFIX: makes (or finds) the
+# IXC databases of installations 1 to N, of CUSTOMERS customers each (the
+# installation's number is the seed), names them in the array IXC, their
+# overdue customers in OVERDUE, and records that count as PREFIX + name.
+load_installations() {
+  local -n l_ixc=$1 l_overdue=$2
+  local i
+  for i in $(seq 1 "$3"); do
+    l_ixc[$i]=$(ixc_db_name "$4" "$i")
+    ixc_db "${l_ixc[$i]}" "$4" "$i" "$gen"
+    l_overdue[$i]=$(overdue_rows "${l_ixc[$i]}")
+    record "$5$(name_of "$i")" overdue 0 "${l_overdue[$i]}"
+  done
+}
+load_installations ixc overdue "$count" "$customers" ''
 
 # Records a run's figures as LABEL under GROUP, whether it ended with OK and
 # whether the installation's rows in ixc_clientes of $db are exactly WANT
@@ -321,13 +331,9 @@ wave() {
 }
 
 if want_part wave; then
+  # shellcheck disable=SC2034  # filled and read through namerefs
   declare -A wixc=() woverdue=() wref=()
-  for i in $(seq 1 "$wave_installations"); do
-    wixc[$i]=$(ixc_db_name "$wave_customers" "$i")
-    ixc_db "${wixc[$i]}" "$wave_customers" "$i" "$gen"
-    woverdue[$i]=$(overdue_rows "${wixc[$i]}")
-    record "wave:$(name_of "$i")" overdue 0 "${woverdue[$i]}"
-  done
+  load_installations wixc woverdue "$wave_installations" "$wave_customers" wave:
   many_db=$db db=bench_wave
   pg -d postgres -c "DROP DATABASE IF EXISTS $db WITH (FORCE)" -c "CREATE DATABASE $db" > /dev/null
   references wixc woverdue wref "$wave_installations"
