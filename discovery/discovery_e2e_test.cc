@@ -216,10 +216,9 @@ TEST(DebugRun, OnlyTheExactWordDebugSwitchesToTheReport) {
 TEST(SampleDatabase, LoadsAndShowsItsEdgeCases) {
   const ServerAddress server = mariadb();
   IxcDatabase db(server, "");
-  const std::string load = "mariadb --no-defaults --default-character-set=utf8mb4 -h" + server.host + " -P" +
-                           server.port + " -u" + server.user + " -p" + server.password + " " + db.args()[6] +
-                           " < " + COBRIX_SOURCE_DIR + "/sample/ixc_sample.sql";
-  ASSERT_EQ(std::system(load.c_str()), 0) << load;
+  const std::string load =
+      "--default-character-set=utf8mb4 " + db.args()[6] + " < " + COBRIX_SOURCE_DIR + "/sample/ixc_sample.sql";
+  ASSERT_EQ(mariadb_client(server, load), 0) << load;
   RunOptions options;
   options.env["TZ"] = "America/Sao_Paulo";
   const Captured result = run(db.args(), options);

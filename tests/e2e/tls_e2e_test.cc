@@ -47,11 +47,6 @@ TlsServers tls_servers() {
           env["TLS_OTHER_HOST"], env["TLS_CA"], env["TLS_OTHER_CA"], env["TLS_SERVER_FP"]};
 }
 
-// Runs `command` through the shell; throws when it fails.
-void shell(const std::string& command) {
-  if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
-}
-
 void write_file(const std::string& path, const std::vector<std::string>& lines, mode_t mode = 0640) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
   std::ofstream out(path);
@@ -116,8 +111,8 @@ class Sites {
 
  private:
   void tls_mariadb(const std::string& rest) const {
-    shell("mariadb --no-defaults --ssl --ssl-ca=" + tls_.ca + " -h" + tls_.mariadb.host + " -P" + tls_.mariadb.port +
-          " -u" + tls_.mariadb.user + " -p" + tls_.mariadb.password + " " + rest);
+    const std::string arguments = "--ssl --ssl-ca=" + tls_.ca + " " + rest;
+    if (mariadb_client(tls_.mariadb, arguments) != 0) throw std::runtime_error("failed: mariadb " + arguments);
   }
 
   TlsServers tls_;

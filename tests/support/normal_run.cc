@@ -1,16 +1,14 @@
 #include "tests/support/normal_run.h"
 
-#include <cstdlib>
 #include <stdexcept>
 
 namespace cobrix::testing {
 
 void create_sample_ixc(const ServerAddress& mariadb, const std::string& database) {
   MariaAdmin(mariadb).exec("CREATE DATABASE " + database + " CHARACTER SET utf8mb4");
-  const std::string load = "mariadb --no-defaults --default-character-set=utf8mb4 -h" + mariadb.host + " -P" +
-                           mariadb.port + " -u" + mariadb.user + " -p" + mariadb.password + " " + database + " < " +
-                           COBRIX_SOURCE_DIR + "/sample/ixc_sample.sql";
-  if (std::system(load.c_str()) != 0) throw std::runtime_error("cannot load the sample: " + load);
+  const std::string load = "--default-character-set=utf8mb4 " + database + " < " + COBRIX_SOURCE_DIR +
+                           "/sample/ixc_sample.sql";
+  if (mariadb_client(mariadb, load) != 0) throw std::runtime_error("cannot load the sample: " + load);
 }
 
 std::string normal_run_output(std::size_t count) {

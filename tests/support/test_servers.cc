@@ -21,6 +21,15 @@ std::map<std::string, std::string> read_env_file(const std::string& path) {
   return env;
 }
 
+int mariadb_client(const ServerAddress& server, const std::string& arguments) {
+  const std::string command =
+      "mariadb --no-defaults -h" + server.host + " -P" + server.port + " -u" + server.user + " " + arguments;
+  ::setenv("MYSQL_PWD", server.password.c_str(), 1);
+  const int status = std::system(command.c_str());
+  ::unsetenv("MYSQL_PWD");
+  return status;
+}
+
 std::optional<TestServers> test_servers() {
   const char* dir = std::getenv("COBRIX_TEST_SERVERS");
   std::map<std::string, std::string> env;

@@ -38,6 +38,13 @@ std::optional<TestServers> test_servers();
 // when the file cannot be read.
 std::map<std::string, std::string> read_env_file(const std::string& path);
 
+// Runs the mariadb client through the shell against `server`, as its user,
+// with `arguments` (options, a database, a redirection) after the
+// connection's own. The password reaches the client in its environment
+// (MYSQL_PWD), never on a command line that other users could read. Returns
+// std::system's status.
+int mariadb_client(const ServerAddress& server, const std::string& arguments);
+
 // A cell of a query result: nullopt for SQL NULL.
 using Cell = std::optional<std::string>;
 using Rows = std::vector<std::vector<Cell>>;
