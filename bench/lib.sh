@@ -3,6 +3,10 @@
 # write to $results; run files go to $work.
 # shellcheck shell=bash disable=SC2154,SC2153,SC2034
 
+# The release's server programs (PG_BIN, MARIADBD, PGBOUNCER).
+# shellcheck source=tests/servers/programs.sh
+. "$top/tests/servers/programs.sh"
+
 # What the benchmarks need beyond the build: GNU time and gnuplot.
 bench_deps() {
   local need=() p
@@ -12,7 +16,7 @@ bench_deps() {
   "$top/scripts/install-deps.sh"
   if [ ${#need[@]} -gt 0 ]; then
     apt-get update -q >/dev/null
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}" >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
   fi
 }
 

@@ -90,7 +90,7 @@ bench_cleanup_hooks+=(noise_stop)
 noise_start() {
   [ "$pool_clients" -gt 0 ] && printf '%s\n' "${route_list[@]}" | grep -qx pooler || return 0
   printf '\\set x random(1, 1000000)\nSELECT :x::int + 1;\n' > "$work/noise.sql"
-  PGOPTIONS='' /usr/lib/postgresql/15/bin/pgbench -n -M extended -c "$pool_clients" -j 1 -R "$pool_rate" -T 86400 \
+  PGOPTIONS='' "$PG_BIN/pgbench" -n -M extended -c "$pool_clients" -j 1 -R "$pool_rate" -T 86400 \
     -f "$work/noise.sql" -h "$PG_HOST" -p "$PGBOUNCER_PORT" -U "$PG_USER" "$1" > "$work/noise.log" 2>&1 &
   noise_pid=$!
 }

@@ -1,22 +1,41 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, checks the Debian package, and runs the
-# whole test suite, then the tests again under the sanitizers. The tests
-# start their own throwaway MariaDB and PostgreSQL servers and stop them.
+# Installs what is missing, builds, and runs the whole test suite on every
+# Debian release cobrix supports (scripts/root.sh releases; COBRIX_RELEASES
+# narrows the list): this machine's release here, in build/, and every other
+# one in its test root (made with debootstrap the first time, then kept), in
+# build-CODENAME/. Then the Debian package of each release is built and
+# installed on a fresh root of that release (scripts/package-check.sh), and
+# this release's tests run again under the sanitizers, in build-asan/.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$top/build}
-"$top/scripts/install-deps.sh"
-"$top/scripts/build.sh"
-# The Debian package: build, install with dpkg, run the installed binary.
-"$top/scripts/package-check.sh" "$build"
-(cd "$build" && ctest --output-on-failure -j "$(nproc)")
+root=$top/scripts/root.sh
+host=$("$root" host)
+read -r -a releases <<<"${COBRIX_RELEASES:-$("$root" releases | tr '\n' ' ')}"
+started=$SECONDS
 
-# The same tests again in a second build with AddressSanitizer and
-# UndefinedBehaviorSanitizer (SANITIZE_BUILD_DIR, default build-asan). A
-# report stops the process that made it with a failure status, which fails
-# its test.
-sanitize_build=${SANITIZE_BUILD_DIR:-$top/build-asan}
-BUILD_DIR=$sanitize_build "$top/scripts/build.sh" -DCOBRIX_SANITIZE=ON
-(cd "$sanitize_build" &&
-  ASAN_OPTIONS=detect_leaks=1:halt_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    ctest --output-on-failure -j "$(nproc)")
+# The other releases' roots are made while this release builds and tests.
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+declare -A making
+for r in "${releases[@]}"; do
+  [ "$r" = "$host" ] && continue
+  "$root" make "$r" >"$logs/make-$r.log" 2>&1 &
+  making[$r]=$!
+done
+
+for r in "${releases[@]}"; do
+  if [ "$r" = "$host" ]; then
+    "$top/scripts/install-deps.sh"
+    BUILD_DIR=${BUILD_DIR:-$top/build} "$top/scripts/suite.sh"
+  else
+    wait "${making[$r]}" || { cat "$logs/make-$r.log" >&2; echo "test.sh: the $r root could not be made" >&2; exit 1; }
+    "$root" run "$r" env BUILD_DIR="$top/build-$r" scripts/suite.sh
+  fi
+done
+
+"$top/scripts/package-check.sh" "${releases[@]}"
+
+if printf '%s\n' "${releases[@]}" | grep -qx "$host"; then
+  BUILD_DIR=${SANITIZE_BUILD_DIR:-$top/build-asan} "$top/scripts/suite.sh" --sanitize
+fi
+echo "test.sh: ${releases[*]}: all passed in $(((SECONDS - started) / 60)) min $(((SECONDS - started) % 60)) s"

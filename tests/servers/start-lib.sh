@@ -1,6 +1,9 @@
 # shellcheck shell=bash
 # Sourced by the fixtures' start scripts: free ports, and the first steps of
-# a MariaDB and of a PostgreSQL server.
+# a MariaDB and of a PostgreSQL server, with the release's programs.
+
+# shellcheck source=tests/servers/programs.sh
+. "$(dirname "${BASH_SOURCE[0]}")/programs.sh"
 
 # port_in_use ADDRESS PORT: whether something accepts connections there.
 port_in_use() { (exec 3<>"/dev/tcp/$1/$2") 2>/dev/null; }
@@ -57,7 +60,7 @@ pg_folder() {
 pg_initdb() {
   install -o postgres -m 0600 /dev/null "$1/pass"
   echo "$2" > "$1/pass"
-  runuser -u postgres -- /usr/lib/postgresql/15/bin/initdb -D "$1/data" -U postgres --auth-local=trust \
+  runuser -u postgres -- "$PG_BIN/initdb" -D "$1/data" -U postgres --auth-local=trust \
     --auth-host=scram-sha-256 --pwfile="$1/pass" -E UTF8 --locale=C.UTF-8 >"$3" 2>&1
   rm -f "$1/pass"
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Starts a throwaway PostgreSQL 15 primary on 127.0.0.2 and a streaming
+# Starts a throwaway PostgreSQL primary on 127.0.0.2 and a streaming
 # standby of it (pg_basebackup -R) on 127.0.0.3, both on one free port, and
 # writes DIR/env with how to reach them: PAIR_PRIMARY_HOST, PAIR_STANDBY_HOST,
 # PAIR_PORT, PAIR_USER, PAIR_PASSWORD, and for each server its postmaster's
@@ -20,7 +20,8 @@ install -m 0600 /dev/null "$dir/env"
 # A failed start leaves nothing running.
 trap '"$here/stop-pair.sh" "$dir"' ERR
 
-bin=/usr/lib/postgresql/15/bin
+need_programs PG_BIN
+bin=$PG_BIN
 primary=127.0.0.2
 standby=127.0.0.3
 port=$(free_port "$dir/env" $primary $standby)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Starts a throwaway MariaDB and PostgreSQL 15 pair on loopback, on free
+# Starts a throwaway MariaDB and PostgreSQL pair on loopback, on free
 # ports, with their data in DIR, and writes DIR/env with how to reach them.
 # With PostgreSQL comes a pgbouncer in front of it (its own free port): every
 # database in transaction pooling with a pool of 2 server connections per
@@ -42,7 +42,8 @@ if [ $want_mariadb = 1 ]; then
   mariadb-install-db --no-defaults --user=root --datadir="$dir/mariadb" \
     --auth-root-authentication-method=normal --skip-test-db >"$dir/mariadb-install.log" 2>&1
   pool=64M; [ $big = 1 ] && pool=2G
-  mariadbd --no-defaults --user=root --datadir="$dir/mariadb" --port="$mport" \
+  need_programs MARIADBD
+  "$MARIADBD" --no-defaults --user=root --datadir="$dir/mariadb" --port="$mport" \
     --bind-address=127.0.0.1 --socket="$dir/mariadb.sock" --pid-file="$dir/mariadb.pid" --tmpdir="$dir/mariadb-tmp" \
     --log-error="$dir/mariadb.err" --innodb-buffer-pool-size=$pool --innodb-log-file-size=256M \
     --innodb-flush-log-at-trx-commit=0 --skip-log-bin --performance-schema=OFF \
@@ -66,7 +67,8 @@ if [ $want_postgres = 1 ]; then
   pg_initdb "$pgdir" "$ppass" "$dir/pg-initdb.log"
   shared=128MB; [ $big = 1 ] && shared=1GB
   speed="-c fsync=off -c synchronous_commit=off -c full_page_writes=off"; [ $durable = 1 ] && speed=
-  runuser -u postgres -- /usr/lib/postgresql/15/bin/pg_ctl -D "$pgdir/data" -l "$pgdir/server.log" -w -t 60 \
+  need_programs PG_BIN PGBOUNCER
+  runuser -u postgres -- "$PG_BIN/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w -t 60 \
     -o "-p $pport -k $pgdir/sock -c listen_addresses=127.0.0.1 $speed -c shared_buffers=$shared -c max_connections=100 -c shared_preload_libraries=pg_stat_statements -c pg_stat_statements.track=all" \
     start >/dev/null
   cat >>"$dir/env" <<ENV
@@ -102,13 +104,13 @@ logfile = $pgdir/pgbouncer/pgbouncer.log
 pidfile = $pgdir/pgbouncer/pgbouncer.pid
 INI
   chown -R postgres "$pgdir/pgbouncer"
-  runuser -u postgres -- /usr/sbin/pgbouncer -q -d "$pgdir/pgbouncer/pgbouncer.ini"
+  runuser -u postgres -- "$PGBOUNCER" -q -d "$pgdir/pgbouncer/pgbouncer.ini"
   for _ in $(seq 1 100); do
     [ -s "$pgdir/pgbouncer/pgbouncer.pid" ] && port_in_use 127.0.0.1 "$bport" && break
     sleep 0.1
   done
   port_in_use 127.0.0.1 "$bport" || { echo "start.sh: pgbouncer did not start" >&2; cat "$pgdir/pgbouncer/pgbouncer.log" >&2; exit 1; }
-  /usr/lib/postgresql/15/bin/psql -X -q -h "$pgdir/sock" -p "$pport" -U postgres -d postgres \
+  "$PG_BIN/psql" -X -q -h "$pgdir/sock" -p "$pport" -U postgres -d postgres \
     -c "CREATE DATABASE pooler_session" >/dev/null
   cat >>"$dir/env" <<ENV
 PGBOUNCER_PORT=$bport

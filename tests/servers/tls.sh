@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Throwaway servers that accept only TLS, for the tests of verified
-# connections: a MariaDB with require_secure_transport=ON and a PostgreSQL 15
+# connections: a MariaDB with require_secure_transport=ON and a PostgreSQL
 # whose pg_hba.conf holds only hostssl lines, both on free loopback ports.
 # The certificates are made here: a test CA, a second unrelated CA, and a
 # server certificate from the first for 127.0.0.1 and localhost. Each server
@@ -80,7 +80,8 @@ mpass=cobrix-tls-$RANDOM
 mkdir -p "$dir/mariadb" "$dir/mariadb-tmp"
 mariadb-install-db --no-defaults --user=root --datadir="$dir/mariadb" \
   --auth-root-authentication-method=normal --skip-test-db >"$dir/mariadb-install.log" 2>&1
-mariadbd --no-defaults --user=root --datadir="$dir/mariadb" --port="$mport" \
+need_programs MARIADBD PG_BIN
+"$MARIADBD" --no-defaults --user=root --datadir="$dir/mariadb" --port="$mport" \
   --bind-address="127.0.0.1,$other" --socket="$dir/mariadb.sock" --pid-file="$dir/mariadb.pid" \
   --tmpdir="$dir/mariadb-tmp" --log-error="$dir/mariadb.err" --innodb-buffer-pool-size=32M \
   --innodb-flush-log-at-trx-commit=0 --skip-log-bin --performance-schema=OFF \
@@ -105,7 +106,7 @@ install -o postgres -m 0600 "$certs/server.key" "$pgdir/server.key"
 pg_initdb "$pgdir" "$ppass" "$dir/pg-initdb.log"
 # Only TLS connections over TCP; no local line either.
 printf '%s\n' "hostssl all all 127.0.0.0/8 scram-sha-256" > "$pgdir/data/pg_hba.conf"
-runuser -u postgres -- /usr/lib/postgresql/15/bin/pg_ctl -D "$pgdir/data" -l "$pgdir/server.log" -w -t 60 \
+runuser -u postgres -- "$PG_BIN/pg_ctl" -D "$pgdir/data" -l "$pgdir/server.log" -w -t 60 \
   -o "-p $pport -k $pgdir/sock -c listen_addresses=127.0.0.1,$other -c fsync=off -c synchronous_commit=off -c max_connections=40 -c ssl=on -c ssl_cert_file=$pgdir/server.pem -c ssl_key_file=$pgdir/server.key" \
   start >/dev/null
 cat >>"$dir/env" <<ENV

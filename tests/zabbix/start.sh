@@ -18,7 +18,7 @@ top=$(cd "$here/../.." && pwd)
 
 fail() { echo "zabbix start: FALHA: $*" >&2; exit 1; }
 for p in zabbix-server-pgsql zabbix-frontend-php php-pgsql php-cli zabbix-agent sqlite3 unixodbc odbc-postgresql \
-         postgresql-15 curl jq; do
+         postgresql curl jq; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
     fail "o pacote $p não está instalado (scripts/install-deps.sh)"
 done
