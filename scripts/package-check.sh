@@ -1,74 +1,130 @@
 #!/usr/bin/env bash
-# Builds the Debian package from BUILD_DIR, checks it with lintian, installs
-# it with dpkg -i, and runs the installed program: the version banner (also
-# through the Zabbix external-scripts link) and the demo's debug run on the
-# sample IXC database in a throwaway MariaDB. Removes the package again at
-# the end unless KEEP_PACKAGE=1.
-#   usage: scripts/package-check.sh BUILD_DIR
+# Proves the Debian package of each release given (default: every release
+# cobrix supports). In the release (its test root, or this machine): builds
+# the package (scripts/package.sh, in the suites' build folder), checks it
+# with that release's lintian and its packaged changelog with
+# dpkg-parsechangelog. Then on a fresh minbase root of the same release
+# (scripts/root.sh fresh): installs it with apt, checks that apt brought
+# nothing but what it depends on, and runs the installed program: the
+# version banner, also through the ExternalScripts links, the debug run and
+# a normal run against a MariaDB with the sample IXC database and a
+# PostgreSQL started in the release's environment, which must end in OK
+# with the sample's rows stored. The fresh root is removed afterwards.
+#   usage: package-check.sh [CODENAME...]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-build=$(cd "${1:?usage: package-check.sh BUILD_DIR}" && pwd)
-fail() { echo "package-check: FALHA: $*" >&2; exit 1; }
+root=$top/scripts/root.sh
+release='' fresh='' servers=''
+fail() { echo "package-check: FALHA ($release): $*" >&2; exit 1; }
+rel() { "$root" run "$release" "$@"; }  # in the release's environment
+new() { "$root" in "$fresh" "$@"; }     # in the fresh root
 
-cmake --build "$build" --target cobrix cobrix_man cobrix_changelog -j 2 >/dev/null
-(cd "$build" && rm -f cobrix_*.deb && cpack -G DEB >/dev/null)
-deb=$(ls "$build"/cobrix_*.deb)
-echo "pacote: $(basename "$deb")"
-dpkg-deb -f "$deb" Depends
-
-# Debian's own checks: any error or warning fails, and so does any hardening
-# tag, whatever its level (a program built without the distribution's flags).
-# Informational tags are shown and tolerated.
-echo "\$ lintian -I $(basename "$deb")"
-report=$(lintian -I --fail-on none "$deb" 2>&1) || fail "lintian não rodou: $report"
-report=$(grep -v '^running with root privileges' <<<"$report" || true)
-[ -z "$report" ] || printf '%s\n' "$report"
-if grep -qE '^[EW]: |hardening-' <<<"$report"; then fail "lintian: erros, avisos ou falta de hardening"; fi
-# lintian does not compare the changelog's latest entry with the package.
-version=$(dpkg-deb -f "$deb" Version)
-[ "$(dpkg-parsechangelog -l "$top/packaging/changelog" -S Version)" = "$version" ] ||
-  fail "packaging/changelog não tem a entrada da versão $version"
-
-servers=$(mktemp -d "${TMPDIR:-/tmp}/cobrix-package-check.XXXXXX")
-cleanup() {
-  "$top/tests/servers/stop.sh" "$servers"
-  [ "${KEEP_PACKAGE:-0}" = 1 ] || dpkg -r cobrix >/dev/null
+# The servers' folder is in the checkout, which every root sees at the same path.
+work=$(mktemp -d "$top/.package-check.XXXXXX")
+finish() {  # stops the release's servers and removes its fresh root
+  [ -z "$servers" ] || rel tests/servers/stop.sh "$servers"
+  [ -z "$fresh" ] || rm -rf "$fresh"
+  servers='' fresh=''
 }
-trap cleanup EXIT
-dpkg -i "$deb" >/dev/null
+trap 'finish; rm -rf "$work"' EXIT
 
-for f in /usr/bin/cobrix /usr/share/man/man1/cobrix.1.gz /usr/lib/cobrix/cobrix-agent \
-         /usr/share/doc/cobrix/zabbix/cobrix_template.yaml; do
-  [ -e "$f" ] || fail "$f não foi instalado"
-done
-# Both ExternalScripts folders: Debian's server and proxy, and upstream's.
-for scripts in /etc/zabbix/externalscripts /usr/lib/zabbix/externalscripts; do
-  [ "$(readlink -f "$scripts/cobrix")" = /usr/bin/cobrix ] ||
-    fail "$scripts/cobrix não aponta para /usr/bin/cobrix"
-  [ "$(readlink -f "$scripts/cobrix-zabbix")" = /usr/lib/cobrix/cobrix-zabbix ] ||
-    fail "$scripts/cobrix-zabbix não aponta para /usr/lib/cobrix/cobrix-zabbix"
-done
-[ -f /usr/lib/cobrix/cobrix-wrapper.sh ] || fail "/usr/lib/cobrix/cobrix-wrapper.sh não foi instalado"
+check_release() {
+  release=$1
+  local deb name version upstream report changes before installed closure extra id codename
+  deb=$("$top/scripts/package.sh" "$release")
+  name=$(basename "$deb")
+  version=$(dpkg-deb -f "$deb" Version)
+  echo "== $release: dist/$name"
+  dpkg-deb -f "$deb" Depends
 
-echo '$ /usr/bin/cobrix version'
-banner=$(/usr/bin/cobrix version)
-printf '%s\n' "$banner"
-[ "$(printf '%s\n' "$banner" | tail -n 1)" = "/usr/bin/cobrix  1.0.1" ] || fail "banner inesperado"
-/usr/lib/zabbix/externalscripts/cobrix version | grep -qx '/usr/lib/zabbix/externalscripts/cobrix  1.0.1' ||
-  fail "o link de external scripts não executa o programa"
+  # Debian's own checks: any error or warning fails, and so does any
+  # hardening tag, whatever its level (a program built without the
+  # distribution's flags). Informational tags are shown and tolerated.
+  echo "\$ lintian -I $name"
+  report=$(rel lintian -I --fail-on none "$deb" 2>&1) || fail "lintian não rodou: $report"
+  report=$(grep -v '^running with root privileges' <<<"$report" || true)
+  [ -z "$report" ] || printf '%s\n' "$report"
+  if grep -qE '^[EW]: |hardening-' <<<"$report"; then fail "lintian: erros, avisos ou falta de hardening"; fi
 
-"$top/tests/servers/start.sh" "$servers" --mariadb-only >/dev/null
-# shellcheck disable=SC1091
-. "$servers/env"
-mariadb --no-defaults --socket="$MARIADB_SOCKET" -uroot -e "CREATE DATABASE ixc CHARACTER SET utf8mb4"
-mariadb --no-defaults --socket="$MARIADB_SOCKET" -uroot --default-character-set=utf8mb4 ixc < "$top/sample/ixc_sample.sql"
+  # The version: packaging/changelog's, rebuilt for the release (~debNNu1),
+  # and the packaged changelog's top entry is that version, for the release.
+  read -r id codename < <(rel bash -c '. /etc/os-release && echo "$VERSION_ID $VERSION_CODENAME"')
+  upstream=$(rel dpkg-parsechangelog -l packaging/changelog -S Version)
+  [ "$version" = "$upstream~deb${id}u1" ] || fail "versão $version: não é a de packaging/changelog para o Debian $id"
+  upstream=${upstream%-*}
+  [ "$name" = "cobrix_${version}_$(dpkg-deb -f "$deb" Architecture).deb" ] || fail "nome de arquivo $name"
+  changes=$(rel bash -c 'dpkg-deb --fsys-tarfile "$1" | tar -xOf - ./usr/share/doc/cobrix/changelog.Debian.gz |
+    gzip -dc > "$2" && dpkg-parsechangelog -l "$2"' _ "$deb" "$work/changelog")
+  grep -qx "Version: $version" <<<"$changes" && grep -qx "Distribution: $codename" <<<"$changes" ||
+    fail "o changelog do pacote não começa pela entrada $version ($codename)"
 
-echo '$ /usr/bin/cobrix descobertaClientes ... debug'
-status=0
-report=$(/usr/bin/cobrix descobertaClientes "$MARIADB_HOST" "$MARIADB_PORT" "$MARIADB_USER" "$MARIADB_PASSWORD" ixc \
-  127.0.0.1 5432 unused unused unused debug) || status=$?
-printf '%s\n' "$report"
-[ $status = 0 ] || fail "a execução de depuração terminou com status $status"
-[ "$(printf '%s\n' "$report" | head -n 1)" = "Modo debug ativado." ] || fail "o relatório não começa por 'Modo debug ativado.'"
-printf '%s\n' "$report" | grep -q "Total de clientes ativos em atraso:" || fail "o relatório não traz os totais"
-echo "package-check: OK"
+  fresh=$(mktemp -d "${TMPDIR:-/var/tmp}/cobrix-fresh-$release.XXXXXX")
+  "$root" fresh "$release" "$fresh"
+  new apt-get -q update >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get update"; }
+  before=$(new dpkg-query -W -f '${Package}\n' | sort)
+  echo "\$ apt install ./dist/$name"
+  new env DEBIAN_FRONTEND=noninteractive apt install -y "./dist/$name" >"$work/apt.log" 2>&1 ||
+    { cat "$work/apt.log" >&2; fail "apt install"; }
+  installed=$(comm -13 <(echo "$before") <(new dpkg-query -W -f '${Package}\n' | sort))
+  echo "instalados: $(echo $installed)"
+  # Nothing but cobrix and what it depends on, directly or not; apt also
+  # installs what those dependencies recommend, and cobrix recommends nothing.
+  [ -z "$(dpkg-deb -f "$deb" Recommends)" ] || fail "o pacote declara Recommends"
+  closure=$(new apt-cache depends --recurse --no-suggests --no-conflicts --no-breaks --no-replaces \
+    --no-enhances cobrix | grep -v '^ ' | sort -u)
+  extra=$(comm -23 <(echo "$installed") <(echo "$closure"))
+  [ -z "$extra" ] || fail "apt instalou o que o pacote não pede:" $extra
+
+  for f in /usr/bin/cobrix /usr/share/man/man1/cobrix.1.gz /usr/lib/cobrix/cobrix-agent \
+           /usr/lib/cobrix/cobrix-wrapper.sh /usr/share/doc/cobrix/zabbix/cobrix_template.yaml; do
+    [ -f "$fresh$f" ] || fail "$f não foi instalado"
+  done
+  gzip -dc "$fresh/usr/share/man/man1/cobrix.1.gz" | grep -q '^\.TH COBRIX 1' || fail "a página de manual não é a de cobrix(1)"
+  # Both ExternalScripts folders (Debian's Zabbix, and upstream's): the
+  # program and the wrapper, and the program runs through its link.
+  for scripts in /etc/zabbix/externalscripts /usr/lib/zabbix/externalscripts; do
+    [ "$(new readlink -f "$scripts/cobrix" "$scripts/cobrix-zabbix" | tr '\n' ' ')" = \
+      "/usr/bin/cobrix /usr/lib/cobrix/cobrix-zabbix " ] || fail "os links em $scripts não apontam para o programa e o wrapper"
+    new "$scripts/cobrix" version | grep -qx "$scripts/cobrix  $upstream" || fail "$scripts/cobrix não executa o programa"
+  done
+  echo '$ /usr/bin/cobrix version'
+  report=$(new /usr/bin/cobrix version)
+  printf '%s\n' "$report"
+  [ "$(tail -n 1 <<<"$report")" = "/usr/bin/cobrix  $upstream" ] || fail "banner inesperado"
+
+  servers=$work/servers
+  rel tests/servers/start.sh "$servers" >/dev/null
+  # shellcheck disable=SC1091
+  . "$servers/env"
+  rel bash -c 'mariadb --no-defaults --socket="$1" -uroot -e "CREATE DATABASE ixc CHARACTER SET utf8mb4" &&
+    mariadb --no-defaults --socket="$1" -uroot --default-character-set=utf8mb4 ixc < sample/ixc_sample.sql &&
+    psql -X -q -h "$2" -p "$3" -U postgres -d postgres -c "CREATE DATABASE cobrix_pacote"' \
+    _ "$MARIADB_SOCKET" "$PG_SOCKET_DIR" "$PG_PORT"
+  # The passwords through a descriptor, never on a command line.
+  local args=(--senhas-fd=3 descobertaClientes "$MARIADB_HOST" "$MARIADB_PORT" "$MARIADB_USER" ixc
+              "$PG_HOST" "$PG_PORT" cobrix_pacote "$PG_USER")
+  local secrets=$MARIADB_PASSWORD$'\n'$PG_PASSWORD status=0 total
+  echo '$ /usr/bin/cobrix descobertaClientes ... debug'
+  report=$(new /usr/bin/cobrix "${args[@]}" debug 3<<<"$secrets") || status=$?
+  grep -E '^(Modo debug|Total|Valor)' <<<"$report" || true
+  [ $status = 0 ] || fail "a execução de depuração terminou com status $status"
+  [ "$(head -n 1 <<<"$report")" = "Modo debug ativado." ] || fail "o relatório não começa por 'Modo debug ativado.'"
+  total=$(($(sed -n 's/^Total de clientes \(ativos\|inativos\) em atraso: *//p' <<<"$report" | paste -sd+)))
+  [ "$total" -gt 0 ] || fail "o relatório não traz os totais"
+
+  echo "\$ /usr/bin/cobrix descobertaClientes ... pacote-$release"
+  report=$(new /usr/bin/cobrix "${args[@]}" "pacote-$release" 3<<<"$secrets") || status=$?
+  printf '%s\n' "$report"
+  [ $status = 0 ] && [ "$(tail -n 1 <<<"$report")" = OK ] || fail "a execução normal não terminou em OK (status $status)"
+  [ "$(rel psql -X -tA -h "$PG_SOCKET_DIR" -p "$PG_PORT" -U postgres -d cobrix_pacote -c \
+      "SELECT count(*) FROM ixc_clientes WHERE ixcidentification = 'pacote-$release'")" = "$total" ] ||
+    fail "ixc_clientes não tem as $total linhas do exemplo"
+  echo "$release: $total linhas em ixc_clientes"
+  finish
+}
+
+releases=("$@")
+[ $# -gt 0 ] || mapfile -t releases < <("$root" releases)
+started=$SECONDS
+for r in "${releases[@]}"; do check_release "$r"; done
+echo "package-check: ${releases[*]}: OK em $((SECONDS - started)) s"
