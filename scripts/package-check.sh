@@ -5,16 +5,17 @@
 # with that release's lintian and its packaged changelog with
 # dpkg-parsechangelog. Then on a fresh minbase root of the same release
 # (scripts/root.sh fresh): installs it with apt, checks that apt brought
-# nothing but what it depends on, and runs the installed program: the
-# version banner, also through the ExternalScripts links, the debug run and
-# a normal run against a MariaDB with the sample IXC database and a
-# PostgreSQL started in the release's environment, which must end in OK
-# with the sample's rows stored. The fresh root is removed afterwards.
+# nothing but what it depends on (and what those dependencies recommend),
+# checks the installed files, links and manual page, and runs the installed
+# program: the version banner, also through the ExternalScripts links, the
+# debug run and a normal run against a MariaDB with the sample IXC database
+# and a PostgreSQL started in the release's environment, which must end in
+# OK with the sample's rows stored. The fresh root is removed afterwards.
 #   usage: package-check.sh [CODENAME...]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 root=$top/scripts/root.sh
-release='' fresh='' servers=''
+release='' fresh='' servers='' starting=''
 fail() { echo "package-check: FALHA ($release): $*" >&2; exit 1; }
 rel() { "$root" run "$release" "$@"; }  # in the release's environment
 new() { "$root" in "$fresh" "$@"; }     # in the fresh root
@@ -22,16 +23,17 @@ new() { "$root" in "$fresh" "$@"; }     # in the fresh root
 # The servers' folder is in the checkout, which every root sees at the same path.
 work=$(mktemp -d "$top/.package-check.XXXXXX")
 finish() {  # stops the release's servers and removes its fresh root
+  [ -z "$starting" ] || wait "$starting" || true
   [ -z "$servers" ] || rel tests/servers/stop.sh "$servers"
   [ -z "$fresh" ] || rm -rf "$fresh"
-  servers='' fresh=''
+  servers='' fresh='' starting=''
 }
 trap 'finish; rm -rf "$work"' EXIT
 
 check_release() {
   release=$1
   local deb name version upstream report changes before installed closure extra id codename
-  deb=$("$top/scripts/package.sh" "$release")
+  deb=$("$top/scripts/package.sh" "$release") || fail "o pacote não foi construído"
   name=$(basename "$deb")
   version=$(dpkg-deb -f "$deb" Version)
   echo "== $release: dist/$name"
@@ -58,13 +60,18 @@ check_release() {
   grep -qx "Version: $version" <<<"$changes" && grep -qx "Distribution: $codename" <<<"$changes" ||
     fail "o changelog do pacote não começa pela entrada $version ($codename)"
 
+  # The servers start while the fresh root installs the package.
+  servers=$work/servers
+  rel tests/servers/start.sh "$servers" >"$work/servers.log" 2>&1 &
+  starting=$!
   fresh=$(mktemp -d "${TMPDIR:-/var/tmp}/cobrix-fresh-$release.XXXXXX")
   "$root" fresh "$release" "$fresh"
   new apt-get -q update >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt-get update"; }
   before=$(new dpkg-query -W -f '${Package}\n' | sort)
   echo "\$ apt install ./dist/$name"
-  new env DEBIAN_FRONTEND=noninteractive apt install -y "./dist/$name" >"$work/apt.log" 2>&1 ||
-    { cat "$work/apt.log" >&2; fail "apt install"; }
+  # A throwaway root: dpkg need not sync each file it unpacks.
+  new env DEBIAN_FRONTEND=noninteractive apt -o Dpkg::Options::=--force-unsafe-io install -y "./dist/$name" \
+    >"$work/apt.log" 2>&1 || { cat "$work/apt.log" >&2; fail "apt install"; }
   installed=$(comm -13 <(echo "$before") <(new dpkg-query -W -f '${Package}\n' | sort))
   echo "instalados: $(echo $installed)"
   # Nothing but cobrix and what it depends on, directly or not; apt also
@@ -92,8 +99,8 @@ check_release() {
   printf '%s\n' "$report"
   [ "$(tail -n 1 <<<"$report")" = "/usr/bin/cobrix  $upstream" ] || fail "banner inesperado"
 
-  servers=$work/servers
-  rel tests/servers/start.sh "$servers" >/dev/null
+  wait "$starting" || { cat "$work/servers.log" >&2; starting=''; fail "os servidores não iniciaram"; }
+  starting=''
   # shellcheck disable=SC1091
   . "$servers/env"
   rel bash -c 'mariadb --no-defaults --socket="$1" -uroot -e "CREATE DATABASE ixc CHARACTER SET utf8mb4" &&

@@ -2,13 +2,14 @@
 # Builds the Debian package of each release given (default: every release
 # cobrix supports) into dist/ at the top of the checkout, each with its own
 # release's compiler and libraries: this machine's release here, in
-# BUILD_DIR (default build/), and another in its root (scripts/root.sh), in
-# build-CODENAME/: the folders the test suites build in. Only the program, its manual page and the
-# changelog are built. The package's version and file name come from
-# packaging/changelog and the building release (packaging/CMakeLists.txt):
+# BUILD_DIR (default build/), and another in its root (scripts/root.sh
+# makes it if missing), in build-CODENAME/: the folders the test suites
+# build in. Only the program, its manual page and the changelog are built.
+# The package's version and file name come from packaging/changelog and the
+# building release (packaging/CMakeLists.txt):
 # dist/cobrix_1.0.1-1~deb12u1_amd64.deb on Debian 12,
-# dist/cobrix_1.0.1-1~deb13u1_amd64.deb on Debian 13. Prints each package's
-# path.
+# dist/cobrix_1.0.1-1~deb13u1_amd64.deb on Debian 13. Prints each
+# package's path.
 #   usage: package.sh [CODENAME...]
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
