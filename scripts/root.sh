@@ -157,6 +157,8 @@ case $1 in
   in)
     [ $# -ge 3 ] || usage
     dir=$(cd "$2" && pwd)
+    # The pristine roots stay as debootstrap left them: copy one with fresh.
+    case $dir in "$roots"/*-minbase) die "$dir is a pristine root: use a copy (root.sh fresh)" ;; esac
     shift 2
     chrooted "$dir" "$@"
     ;;
