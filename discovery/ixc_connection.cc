@@ -113,10 +113,10 @@ void trust_default_cas(::MYSQL* mysql) {
 // CAs that the files name, else the system's. Connector/C 3.4 leaves out
 // the host name of 127.0.0.1, ::1 and the local socket (no setting brings
 // it back). A pinned certificate (ssl-fp, ssl-fplist) is checked by its
-// fingerprint instead, whatever its CA and names. Overrides the files' own ssl-verify-server-cert: Connector/C reads
-// "=0", "=true", "=on" and a last line without a value all as 0, and
-// ignores the line without a value elsewhere, so a 0 there says nothing
-// sure about what the operator meant.
+// fingerprint instead, whatever its CA and names. Overrides the files' own
+// ssl-verify-server-cert: Connector/C reads "=0", "=true", "=on" and a last
+// line without a value all as 0, and ignores the line without a value
+// elsewhere, so a 0 there says nothing sure about what the operator meant.
 void require_verified_tls(::MYSQL* mysql) {
   const my_bool on = 1;
   const bool pinned = has_text(mysql, MARIADB_OPT_TLS_PEER_FP) || has_text(mysql, MARIADB_OPT_TLS_PEER_FP_LIST);
