@@ -2,6 +2,7 @@
 
 #include <errmsg.h>
 #include <mysql.h>
+#include <openssl/x509.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,20 +84,46 @@ bool asks_for_tls(::MYSQL* mysql) {
   return is_on(mysql, MYSQL_OPT_SSL_ENFORCE) || is_on(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT);
 }
 
+// OpenSSL's default for its trusted CAs: the file or folder that the
+// environment variable names (SSL_CERT_FILE, SSL_CERT_DIR), else its own.
+std::string openssl_default(const char* variable, const char* built_in) {
+  const char* const value = std::getenv(variable);
+  return value && *value ? value : built_in;
+}
+
+// Names the CAs that OpenSSL trusts by default (the system's: Debian's
+// ca-certificates) as the connection's CAs. Connector/C 3.3, given no CA,
+// checks the server's certificate and host name against these same CAs
+// before the login. 3.4, given no CA, checks no host name, and takes a
+// certificate that no CA vouches for: from 127.0.0.1, ::1 or the local
+// socket without any check, from any other host after the login, once the
+// server has shown that it knows the password's hash. With the CAs named,
+// both check the certificate and the name before the login.
+void trust_default_cas(::MYSQL* mysql) {
+  const std::string file = openssl_default(X509_get_default_cert_file_env(), X509_get_default_cert_file());
+  const std::string folder = openssl_default(X509_get_default_cert_dir_env(), X509_get_default_cert_dir());
+  if ((::access(file.c_str(), R_OK) == 0 && mysql_optionsv(mysql, MYSQL_OPT_SSL_CA, file.c_str()) != 0) ||
+      mysql_optionsv(mysql, MYSQL_OPT_SSL_CAPATH, folder.c_str()) != 0)
+    fail_setup(mysql);
+}
+
 // Makes a connection that asks for TLS a verified one: TLS or no connection
 // (Connector/C refuses a server without TLS before the login is sent), and
-// the server's certificate checked against the CAs with its host name. A
-// pinned certificate (ssl-fp, ssl-fplist) is checked by its fingerprint
-// instead, whatever its CA and names. Overrides the files' own
+// the server's certificate checked against the CAs with its host name: the
+// CAs that the files name, else the system's. Connector/C 3.4 leaves out
+// the host name of 127.0.0.1, ::1 and the local socket (no setting brings
+// it back). A pinned certificate (ssl-fp, ssl-fplist) is checked by its
+// fingerprint instead, whatever its CA and names. Overrides the files' own
 // ssl-verify-server-cert: Connector/C reads "=0", "=true", "=on" and a last
 // line without a value all as 0, and ignores the line without a value
 // elsewhere, so a 0 there says nothing sure about what the operator meant.
 void require_verified_tls(::MYSQL* mysql) {
   const my_bool on = 1;
   const bool pinned = has_text(mysql, MARIADB_OPT_TLS_PEER_FP) || has_text(mysql, MARIADB_OPT_TLS_PEER_FP_LIST);
-  if (mysql_optionsv(mysql, MYSQL_OPT_SSL_ENFORCE, &on) != 0 ||
-      (!pinned && mysql_optionsv(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on) != 0))
-    fail_setup(mysql);
+  if (mysql_optionsv(mysql, MYSQL_OPT_SSL_ENFORCE, &on) != 0) fail_setup(mysql);
+  if (pinned) return;
+  if (mysql_optionsv(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on) != 0) fail_setup(mysql);
+  if (!has_text(mysql, MYSQL_OPT_SSL_CA) && !has_text(mysql, MYSQL_OPT_SSL_CAPATH)) trust_default_cas(mysql);
 }
 
 }  // namespace

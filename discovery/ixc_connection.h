@@ -47,8 +47,10 @@ inline constexpr const char* kIxcOptionFileVariable = "COBRIX_IXC_OPTION_FILE";
 // ~/.my.cnf; groups [client], [client-server], [client-mariadb] and
 // [cobrix]), or from the one file that $COBRIX_IXC_OPTION_FILE names. When
 // they ask for TLS in any way, the connection uses TLS and the server's
-// certificate is verified, its host name included (or its pinned
-// fingerprint), or there is no connection. The constructor connects or
+// certificate is verified before the login, against the CAs they name or
+// else the system's (OpenSSL's defaults), its host name included (but for
+// 127.0.0.1, ::1 and the local socket with Connector/C 3.4), or by its
+// pinned fingerprint; or there is no connection. The constructor connects or
 // throws MysqlError; the destructor closes a connection that close() has not.
 class IxcConnection {
  public:

@@ -7,7 +7,7 @@
 set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
-  libmariadb-dev libpq-dev libutf8proc-dev
+  libmariadb-dev libpq-dev libutf8proc-dev libssl-dev
   libgtest-dev googletest
   mariadb-server mariadb-client postgresql postgresql-client pgbouncer tzdata openssl procps
   zabbix-agent dpkg-dev file lintian

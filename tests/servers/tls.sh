@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
-# Throwaway servers that accept only TLS, for the tests of verified
-# connections: a MariaDB with require_secure_transport=ON and a PostgreSQL
-# whose pg_hba.conf holds only hostssl lines, both on free loopback ports.
-# The certificates are made here: a test CA, a second unrelated CA, and a
-# server certificate from the first for 127.0.0.1 and localhost. Each server
-# also listens on a second loopback address that the certificate does not
-# name, so that a client reaching the same server under another name sees a
-# certificate for another host. DIR/env says how to reach them.
+# Throwaway servers for the tests of verified connections: a MariaDB with
+# require_secure_transport=ON and a PostgreSQL whose pg_hba.conf holds only
+# hostssl lines, both on free loopback ports, and a MariaDB with TLS off
+# (--skip-ssl: no TLS at all, where MariaDB 11.4 and later would otherwise
+# make a certificate of their own). The certificates are made here: a test
+# CA, a second unrelated CA, and a server certificate from the first for
+# 127.0.0.1 and localhost. The TLS servers also listen on a second loopback
+# address that the certificate does not name, so that a client reaching the
+# same server under another name sees a certificate for another host.
+# DIR/env says how to reach them.
 #   usage: tls.sh start DIR | tls.sh stop DIR
 set -euo pipefail
 action=${1:-} dir=${2:-}
@@ -22,7 +24,7 @@ stop() {
   local pids=() pg_dir='' name value
   while IFS='=' read -r name value; do
     case $name in
-      TLS_MARIADB_PID) kill -TERM "$value" 2>/dev/null && pids+=("$value") ;;
+      TLS_MARIADB_PID | TLS_NOTLS_MARIADB_PID) kill -TERM "$value" 2>/dev/null && pids+=("$value") ;;
       TLS_PG_PID) kill -INT "$value" 2>/dev/null && pids+=("$value") ;;  # fast shutdown
       TLS_PG_DIR) pg_dir=$value ;;
     esac
@@ -74,26 +76,43 @@ TLS_HOST=127.0.0.1
 TLS_OTHER_HOST=$other
 ENV
 
-# MariaDB, as root like the plain fixture's (tests/servers/start.sh).
-mport=$(free_port "$dir/env" 127.0.0.1 "$other")
-mpass=cobrix-tls-$RANDOM
-mkdir -p "$dir/mariadb" "$dir/mariadb-tmp"
-mariadb-install-db --no-defaults --user=root --datadir="$dir/mariadb" \
-  --auth-root-authentication-method=normal --skip-test-db >"$dir/mariadb-install.log" 2>&1
+# The MariaDBs, as root like the plain fixture's (tests/servers/start.sh):
+# NAME's data in DIR/NAME, on PORT, with the options after PORT.
 need_programs MARIADBD PG_BIN
-"$MARIADBD" --no-defaults --user=root --datadir="$dir/mariadb" --port="$mport" \
-  --bind-address="127.0.0.1,$other" --socket="$dir/mariadb.sock" --pid-file="$dir/mariadb.pid" \
-  --tmpdir="$dir/mariadb-tmp" --log-error="$dir/mariadb.err" --innodb-buffer-pool-size=32M \
-  --innodb-flush-log-at-trx-commit=0 --skip-log-bin --performance-schema=OFF \
-  --ssl-ca="$certs/ca.pem" --ssl-cert="$certs/server.pem" --ssl-key="$certs/server.key" \
-  --require-secure-transport=ON >/dev/null 2>&1 &
+start_mariadb() {  # start_mariadb NAME PORT OPTION...
+  local name=$1 port=$2
+  shift 2
+  mkdir -p "$dir/$name" "$dir/$name-tmp"
+  mariadb-install-db --no-defaults --user=root --datadir="$dir/$name" \
+    --auth-root-authentication-method=normal --skip-test-db >"$dir/$name-install.log" 2>&1
+  "$MARIADBD" --no-defaults --user=root --datadir="$dir/$name" --port="$port" --socket="$dir/$name.sock" \
+    --pid-file="$dir/$name.pid" --tmpdir="$dir/$name-tmp" --log-error="$dir/$name.err" \
+    --innodb-buffer-pool-size=32M --innodb-flush-log-at-trx-commit=0 --skip-log-bin --performance-schema=OFF \
+    "$@" >/dev/null 2>&1 &
+}
+# Each port goes into DIR/env as soon as it is taken: free_port skips them.
+mport=$(free_port "$dir/env" 127.0.0.1 "$other")
+echo "TLS_MARIADB_PORT=$mport" >> "$dir/env"
+nport=$(free_port "$dir/env" 127.0.0.1)
+echo "TLS_NOTLS_MARIADB_PORT=$nport" >> "$dir/env"
+mpass=cobrix-tls-$RANDOM
+start_mariadb mariadb "$mport" --bind-address="127.0.0.1,$other" --ssl-ca="$certs/ca.pem" \
+  --ssl-cert="$certs/server.pem" --ssl-key="$certs/server.key" --require-secure-transport=ON
+start_mariadb mariadb-notls "$nport" --bind-address=127.0.0.1 --skip-ssl
 mariadb_ready "$dir/mariadb.sock" "$mpass"
+mariadb_ready "$dir/mariadb-notls.sock" "$mpass"
 cat >>"$dir/env" <<ENV
-TLS_MARIADB_PORT=$mport
 TLS_MARIADB_USER=cobrix
 TLS_MARIADB_PASSWORD=$mpass
 TLS_MARIADB_PID=$(cat "$dir/mariadb.pid")
+TLS_NOTLS_MARIADB_PID=$(cat "$dir/mariadb-notls.pid")
 ENV
+# The server without TLS must not offer it: asked for TLS, it says it has none.
+if openssl s_client -starttls mysql -connect "127.0.0.1:$nport" </dev/null >"$dir/notls-check.log" 2>&1; then
+  echo "tls.sh: the MariaDB started with --skip-ssl offers TLS" >&2
+  stop
+  exit 1
+fi
 
 # PostgreSQL runs as postgres, which may not reach DIR: its files, its key
 # among them, live under /tmp.
