@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Starts a throwaway Zabbix 6.0 from Debian's packages, every part on free
+# Starts a throwaway Zabbix (6.0 on Debian 12, 7.0 on Debian 13) from the
+# release's own packages, every part on free
 # loopback ports with its files in a folder of its own: a PostgreSQL cluster
 # with the Zabbix database, zabbix_server, the frontend (PHP's own web
 # server), zabbix_proxy (active, SQLite, unpacked from Debian's package of the
@@ -15,6 +16,8 @@ PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
 state=$1 build=$2 deb_cache=$3
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
+# shellcheck source=tests/zabbix/release.sh
+. "$here/release.sh"
 
 fail() { echo "zabbix start: FALHA: $*" >&2; exit 1; }
 for p in zabbix-server-pgsql zabbix-frontend-php php-pgsql php-cli zabbix-agent sqlite3 unixodbc odbc-postgresql \
@@ -127,7 +130,7 @@ DBPort=$PG_PORT
 DBName=zabbix
 DBUser=zabbix
 User=zabbix
-Timeout=${ZBX_TIMEOUT:-5}
+${zbx_daemon_timeout:+Timeout=$zbx_daemon_timeout}
 ExternalScripts=$dir/root/etc/zabbix/externalscripts
 CacheUpdateFrequency=1
 ProxyDataFrequency=1
@@ -183,7 +186,7 @@ record ZBX_API "http://127.0.0.1:$frontend_port/api_jsonrpc.php"
 api_version() {
   curl -sf -H 'Content-Type: application/json-rpc' --data-binary \
     '{"jsonrpc":"2.0","method":"apiinfo.version","params":{},"id":1}' \
-    "http://127.0.0.1:$frontend_port/api_jsonrpc.php" | jq -er '.result | startswith("6.0.")'
+    "http://127.0.0.1:$frontend_port/api_jsonrpc.php" | jq -er --arg release "$ZBX_RELEASE." '.result | startswith($release)'
 }
 wait_for "o frontend (porta $frontend_port; $dir/frontend.log)" 30 api_version
 
@@ -222,15 +225,14 @@ PidFile=$dir/proxy/zabbix_proxy.pid
 SocketDir=$dir/proxy
 DBName=$dir/proxy/zabbix_proxy.db
 User=zabbix
-Timeout=${ZBX_TIMEOUT:-5}
+${zbx_daemon_timeout:+Timeout=$zbx_daemon_timeout}
 ExternalScripts=$dir/root/usr/lib/zabbix/externalscripts
-ConfigFrequency=1
+$zbx_proxy_settings
 DataSenderFrequency=1
 HousekeepingFrequency=0
 StartPollers=1
 StartPollersUnreachable=1
 StartPreprocessors=1
-StartHistoryPollers=1
 StartTrappers=1
 StartPingers=0
 StartDiscoverers=0
@@ -259,7 +261,7 @@ LogFile=$dir/agent/zabbix_agentd.log
 LogFileSize=0
 PidFile=$dir/agent/zabbix_agentd.pid
 User=zabbix
-Timeout=${ZBX_TIMEOUT:-5}
+${zbx_daemon_timeout:+Timeout=$zbx_daemon_timeout}
 StartAgents=2
 ${userparameter//\/usr\/lib\/cobrix\//$dir/root/usr/lib/cobrix/}
 CONF
