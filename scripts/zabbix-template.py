@@ -28,9 +28,9 @@ TIMEOUT_TYPES = {"ZABBIX_PASSIVE", "ZABBIX_ACTIVE", "SIMPLE", "EXTERNAL", "ODBC"
 TIMEOUT_MACRO = {
     "macro": "{$COBRIX.TIMEOUT}",
     "value": "30s",
-    "description": "Zabbix 7.0: how long one check of this template may last (the run, the agent item, "
-                   "the ODBC query) before it is stopped and its item left not supported: 30s covers a run of "
-                   "up to 200,000 overdue customers (the guide's Timeouts table); at most 600s.",
+    "description": "How long one check of this template may last (the run, the agent item, the ODBC query) "
+                   "before it is stopped and its item left not supported. 30s covers a run of up to 200,000 "
+                   "overdue customers (the guide's Timeouts table); at most 600s.",
 }
 WIDGET_TYPES = {"CLOCK": "clock", "GRAPH_CLASSIC": "graph", "GRAPH_PROTOTYPE": "graphprototype",
                 "ITEM": "item", "URL": "url"}

@@ -37,6 +37,8 @@ case $ZBX_RELEASE in
     zbx_template_group_api=hostgroup
     # The session token travels in the request's "auth" member.
     zbx_bearer=0
+    # The proxy's name in the proxy API.
+    zbx_proxy_name=host
     # zbx_proxy_params NAME: proxy.create's parameters for an active proxy.
     zbx_proxy_params() { jq -n --arg name "$1" '{host: $name, status: 5}'; }
     # zbx_by_proxy PROXYID: host.create's members for a host monitored by it.
@@ -56,6 +58,7 @@ case $ZBX_RELEASE in
     zbx_template_group_api=templategroup
     # The session token travels in the header "Authorization: Bearer".
     zbx_bearer=1
+    zbx_proxy_name=name
     zbx_proxy_params() { jq -n --arg name "$1" '{name: $name, operating_mode: 0}'; }
     zbx_by_proxy() { jq -n --arg id "$1" '{monitored_by: 1, proxyid: $id}'; }
     ;;

@@ -210,6 +210,7 @@ zabbix_folder "$dir/proxy"
 zcat "$dir/proxy-package/usr/share/zabbix-proxy-sqlite3/schema.sql.gz" | sqlite3 "$dir/proxy/zabbix_proxy.db"
 chown zabbix:zabbix "$dir/proxy/zabbix_proxy.db"
 proxy_port=$(free_port)
+record ZBX_PROXY_PORT "$proxy_port"
 record ZBX_PROXY_NAME cobrix-proxy-teste
 record ZBX_PROXY_BIN "$proxy_bin"
 cat > "$dir/proxy/zabbix_proxy.conf" <<CONF
