@@ -95,6 +95,8 @@ make_store() {
   store_db=$1 store_writer=$2 store_reader=$3
   pg_password=$(new_password pg)
   reader_password=$(new_password leitura)
+  on_exit "pg -d postgres -c 'DROP DATABASE IF EXISTS $store_db WITH (FORCE)' -c 'DROP ROLE IF EXISTS $store_writer' \
+    -c 'DROP ROLE IF EXISTS $store_reader'"
   pg -d postgres <<SQL
 CREATE ROLE $store_writer LOGIN PASSWORD '$pg_password';
 CREATE ROLE $store_reader LOGIN PASSWORD '$reader_password';
@@ -187,6 +189,13 @@ create_host() {
         {macro: "{$COBRIX.ODBC.PASSWORD}", value: env.READER_PASSWORD, type: 1},
         {macro: "{$COBRIX.UNSUPPORTED.INTERVAL}", value: "5s"}] + ($extra.macros // []))
     } + ($extra | del(.macros))')" | jq -r '.hostids[0]'
+}
+# delete_hosts NAME...: removes the hosts of these names, left by an earlier
+# run of the test on the same Zabbix.
+delete_hosts() {
+  local ids
+  ids=$(api host.get "$(jq -n '{output: ["hostid"], filter: {host: $ARGS.positional}}' --args "$@")" | jq -c 'map(.hostid)')
+  [ "$ids" = '[]' ] || api host.delete "$ids" >/dev/null
 }
 item_id() {  # item_id HOSTID KEY_PREFIX
   api item.get "$(jq -n --arg h "$1" --arg k "$2" '{hostids: [$h], output: ["itemid"], search: {key_: $k},

@@ -38,10 +38,11 @@ exec_start=$(unit_value ExecStart)
 user=$(unit_value User)
 check "o serviço roda como o usuário zabbix ($user)" test "$user" = zabbix
 run_service() {  # run_service HOST
-  local command=${exec_start//%i/$1}
+  local command
+  read -r -a command <<<"${exec_start//%i/$1}"
   runuser -u "$user" -- env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin HOME=/nonexistent \
     USER="$user" LOGNAME="$user" SHELL=/usr/sbin/nologin COBRIX_CREDENTIALS_DIR="$ZBX_DIR/credentials" \
-    "$ZBX_DIR/root$command" 2>&1
+    "$ZBX_DIR/root${command[0]}" "${command[@]:1}" 2>&1
 }
 # host_file HOST ZABBIX_PORT PG_PASSWORD [LINE...]: the host's file, as the guide writes it.
 host_file() {
@@ -66,6 +67,7 @@ api_login || fatal "o frontend não aceitou o login do Admin"
 check "o template $zbx_template é importado com as regras padrão" quiet import_file "$docs/$zbx_template"
 templateid=$(template_id "Cobrix IXC clientes em atraso por temporizador")
 [ "$templateid" != null ] || fatal "o template do temporizador não existe"
+delete_hosts envio-teste envio-proxy
 odbc_macros='{"macros": [{"macro": "{$COBRIX.ODBC.DSN}", "value": "cobrix_envio"},
   {"macro": "{$COBRIX.ODBC.USER}", "value": "leitura_envio"}]}'
 hostid=$(create_host envio-teste "$templateid" "$odbc_macros")

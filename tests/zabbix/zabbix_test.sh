@@ -111,6 +111,7 @@ api host.update "$(api host.get '{"output": ["hostid"], "filter": {"host": ["Zab
   jq '.[0] + {status: 1}')" >/dev/null
 
 # --- The hosts: the external check's, the agent's and the proxy's.
+delete_hosts provedor-teste agente-teste proxy-teste
 interval_macro="{\"macros\": [{\"macro\": \"{\$COBRIX.INTERVAL}\", \"value\": \"${interval}s\"}]}"
 host=provedor-teste
 write_credentials "$host" "PG_PASSWORD=$pg_password" "COBRIX=$slow"
