@@ -190,6 +190,14 @@ create_host() {
         {macro: "{$COBRIX.UNSUPPORTED.INTERVAL}", value: "5s"}] + ($extra.macros // []))
     } + ($extra | del(.macros))')" | jq -r '.hostids[0]'
 }
+# The test proxy's id: created by the first test that needs it.
+proxy_id() {
+  local id
+  id=$(api proxy.get "$(jq -n --arg field "$zbx_proxy_name" --arg name "$ZBX_PROXY_NAME" \
+    '{output: ["proxyid"], filter: {($field): $name}}')" | jq -r '.[0].proxyid // empty')
+  [ -n "$id" ] || id=$(api proxy.create "$(zbx_proxy_params "$ZBX_PROXY_NAME")" | jq -r '.proxyids[0]')
+  printf '%s\n' "$id"
+}
 # delete_hosts NAME...: removes the hosts of these names, left by an earlier
 # run of the test on the same Zabbix.
 delete_hosts() {

@@ -72,9 +72,7 @@ odbc_macros='{"macros": [{"macro": "{$COBRIX.ODBC.DSN}", "value": "cobrix_envio"
   {"macro": "{$COBRIX.ODBC.USER}", "value": "leitura_envio"}]}'
 hostid=$(create_host envio-teste "$templateid" "$odbc_macros")
 [ "$hostid" != null ] || fatal "o host envio-teste não foi criado"
-proxyid=$(api proxy.get "$(jq -n --arg field "$zbx_proxy_name" --arg name "$ZBX_PROXY_NAME" \
-  '{output: ["proxyid"], filter: {($field): $name}}')" | jq -r '.[0].proxyid // empty')
-[ -n "$proxyid" ] || proxyid=$(api proxy.create "$(zbx_proxy_params "$ZBX_PROXY_NAME")" | jq -r '.proxyids[0]')
+proxyid=$(proxy_id)
 proxy_hostid=$(create_host envio-proxy "$templateid" "$(zbx_by_proxy "$proxyid" | jq --argjson extra "$odbc_macros" '. + $extra')")
 sleep 2  # the server's configuration cache takes the new hosts within a second
 

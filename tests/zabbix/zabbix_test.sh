@@ -77,7 +77,9 @@ export_templates() {  # the Cobrix templates as Zabbix exports them (JSON)
 }
 if [ "$zbx_template" != cobrix_template.yaml ]; then
   # The 6.0 file, converted by Zabbix itself, against this release's file
-  # without its item timeouts; then this release's file alone.
+  # without its item timeouts; then this release's file alone (each imported
+  # where no Cobrix template is).
+  [ "$(cobrix_templates)" = '[]' ] || api template.delete "$(cobrix_templates)" >/dev/null
   check "o template do Zabbix 6.0 é importado com as regras padrão" quiet import_file "$docs/cobrix_template.yaml"
   export_templates > "$work/from-6.0.json"
   api template.delete "$(cobrix_templates)" >/dev/null
@@ -132,7 +134,7 @@ agent_item=$(item_id "$agent_hostid" cobrix.descobertaClientes)
 
 # A host monitored by the proxy, whose external checks run the wrapper from
 # the folder of upstream's packages, with its own credentials file there.
-proxyid=$(api proxy.create "$(zbx_proxy_params "$ZBX_PROXY_NAME")" | jq -r '.proxyids[0]')
+proxyid=$(proxy_id)
 write_credentials proxy-teste "PG_PASSWORD=$pg_password" "COBRIX=$slow"
 proxy_hostid=$(create_host proxy-teste "$templateid" "$(zbx_by_proxy "$proxyid" | jq --argjson extra "$interval_macro" '. + $extra')")
 proxy_item=$(item_id "$proxy_hostid" cobrix-zabbix)
