@@ -9,6 +9,7 @@ zbx_token=
 
 # Prints the header that carries the session token, when it travels in one
 # (never for the methods that must be called without a session).
+# shellcheck disable=SC2154  # zbx_bearer is set by release.sh
 auth_header() {
   case $1 in apiinfo.version | user.login) return ;; esac
   [ -z "$zbx_token" ] || [ "$zbx_bearer" != 1 ] || printf 'Authorization: Bearer %s\n' "$zbx_token"

@@ -19,7 +19,8 @@
 #   - the agent item (the agent's template), polled by the server, ends in OK;
 #   - a host monitored by the proxy gets its value ending in OK;
 #   - no password shows in any process's command line while all these runs
-#     are in flight, nor in the server's, proxy's or agent's log.
+#     are in flight, nor in the server's, proxy's or agent's log, nor in the
+#     items' values and errors.
 #   usage: zabbix_test.sh ZABBIX_STATE   (COBRIX_TEST_SERVERS names the test servers' folder)
 # shellcheck source=tests/zabbix/lib.sh
 . "$(dirname "$0")/lib.sh" "$1"
@@ -236,7 +237,13 @@ show=$(cat "$work/proxy-value")
 check "o host monitorado pelo proxy recebe um valor que termina em OK" ends_in_ok "$show"
 check "e as linhas dele estão em ixc_clientes" test "$(stored proxy-teste)" = "$overdue"
 
-# --- No password anywhere that other users can read.
+# --- No password anywhere that other users can read, nor in what Zabbix
+# keeps of the runs: the values and the items' errors.
 sweep_end "$ZBX_SERVER_LOG" "$ZBX_PROXY_LOG" "$ZBX_DIR/agent/zabbix_agentd.log"
 check "o log do servidor registrou o Timeout (sem senha)" grep -q "Timeout while executing a shell script" "$ZBX_SERVER_LOG"
+kept=$(for id in "$hostid" "$agent_hostid" "$proxy_hostid"; do
+  api item.get "{\"hostids\": [\"$id\"], \"output\": [\"error\"]}"
+  api history.get "{\"history\": 4, \"hostids\": [\"$id\"], \"output\": [\"value\"]}"
+done)
+check "nenhuma senha nos valores nem nos erros dos itens" isnt grep -q -F -f "$work/passwords" <<<"$kept"
 finish zabbix
