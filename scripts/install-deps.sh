@@ -14,7 +14,7 @@ packages=(
   # The real Zabbix of the Zabbix tests (tests/zabbix/). The proxy is not
   # installed: it conflicts with the server, so the test unpacks its package
   # into its own folder.
-  zabbix-server-pgsql zabbix-frontend-php php-pgsql php-cli sqlite3 unixodbc odbc-postgresql curl jq
+  zabbix-server-pgsql zabbix-frontend-php php-pgsql php-cli sqlite3 unixodbc odbc-postgresql curl jq locales
   # systemd-analyze, which checks the shipped timer and service; the 7.0
   # template's generator (scripts/zabbix-template.py).
   systemd python3-yaml

@@ -21,7 +21,7 @@ top=$(cd "$here/../.." && pwd)
 
 fail() { echo "zabbix start: FALHA: $*" >&2; exit 1; }
 for p in zabbix-server-pgsql zabbix-frontend-php php-pgsql php-cli zabbix-agent sqlite3 unixodbc odbc-postgresql \
-         postgresql curl jq; do
+         postgresql curl jq locales; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
     fail "o pacote $p não está instalado (scripts/install-deps.sh)"
 done
@@ -161,6 +161,13 @@ started zabbix_server ZBX_SERVER "$dir/server" "$server_port"
 frontend_port=$(free_port)
 record ZBX_FRONTEND_PORT "$frontend_port"
 cp -a /usr/share/zabbix "$dir/frontend"
+# Its relative links (the fonts of its graphs) lead where Debian's lead.
+find "$dir/frontend" -type l | while read -r link; do
+  case $(readlink "$link") in
+    /*) ;;
+    *) ln -sfn "$(readlink -f "/usr/share/zabbix/${link#"$dir/frontend/"}")" "$link" ;;
+  esac
+done
 sed -i "s|'/etc/zabbix/zabbix.conf.php'|'$dir/frontend.conf.php'|" "$dir/frontend/include/classes/core/CConfigFile.php"
 grep -q "$dir/frontend.conf.php" "$dir/frontend/include/classes/core/CConfigFile.php" ||
   fail "o caminho da configuração do frontend mudou"
@@ -180,7 +187,11 @@ cat > "$dir/frontend.conf.php" <<PHP
 \$ZBX_SERVER_NAME = 'cobrix-teste';
 \$IMAGE_FORMAT_DEFAULT = IMAGE_FORMAT_PNG;
 PHP
-php -S "127.0.0.1:$frontend_port" -t "$dir/frontend" >"$dir/frontend.log" 2>&1 </dev/null &
+# It sets the locale of its user's language, en_US: where the machine has
+# only C.UTF-8, every page and widget shows an error instead. Its own copy.
+mkdir -p "$dir/locale"
+localedef -i en_US -f UTF-8 "$dir/locale/en_US.UTF-8" || fail "localedef en_US.UTF-8 falhou"
+LOCPATH=$dir/locale php -S "127.0.0.1:$frontend_port" -t "$dir/frontend" >"$dir/frontend.log" 2>&1 </dev/null &
 record ZBX_FRONTEND_PID $!
 record ZBX_API "http://127.0.0.1:$frontend_port/api_jsonrpc.php"
 api_version() {

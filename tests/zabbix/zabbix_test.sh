@@ -169,8 +169,9 @@ dashboard_draws() {
   printf 'name=Admin&password=zabbix&autologin=1&enter=Sign+in' |
     curl -sS -c "$jar" -b "$jar" -o /dev/null --data-binary @- "$base/index.php" || return 1
   curl -sS -b "$jar" -o "$work/dashboard.html" "$base/zabbix.php?action=host.dashboard.view&hostid=$1" || return 1
-  show=$(grep -o 'Cobrix: totais em atraso' "$work/dashboard.html" | head -n 1)
-  [ -n "$show" ] || { show="a página não traz o painel: $(sed 's/<[^>]*>/ /g' "$work/dashboard.html" | tr -s ' \n' ' ' | head -c 400)"; return 1; }
+  show="a página: $(sed 's/<[^>]*>/ /g' "$work/dashboard.html" | tr -s ' \n' ' ' | head -c 400)"
+  grep -q 'Cobrix: totais em atraso' "$work/dashboard.html" || return 1
+  ! grep -q 'msg-bad' "$work/dashboard.html" || return 1  # the frontend's error box
   for graph in $(api graph.get "{\"hostids\": [\"$1\"], \"output\": [\"graphid\"]}" | jq -r '.[].graphid'); do
     curl -sS -b "$jar" -o "$work/graph.png" "$base/chart2.php?graphid=$graph&from=now-1h&to=now&width=600&height=200"
     show="o gráfico $graph: $(file -b "$work/graph.png")"
