@@ -179,9 +179,13 @@ def represent_str(dumper, text):
 Dumper.add_representer(str, represent_str)
 
 
+HEADER = (f"# Zabbix 7.0: made by scripts/zabbix-template.py from {SOURCE.name} (Zabbix 6.0);\n"
+          f"# edit that file and run the script again.\n")
+
+
 def render():
     source = yaml.safe_load(SOURCE.read_text(encoding="utf-8"))
-    return yaml.dump({"zabbix_export": convert(source["zabbix_export"])}, Dumper=Dumper, allow_unicode=True,
+    return HEADER + yaml.dump({"zabbix_export": convert(source["zabbix_export"])}, Dumper=Dumper, allow_unicode=True,
                      sort_keys=False, width=100000, default_flow_style=False)
 
 
