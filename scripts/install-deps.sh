@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what cobrix needs to build, test and run its demo, from the
 # packages of this machine's Debian release (12 or 13): every name below is
-# the same on both, and the metapackages postgresql and postgresql-client
-# bring the release's own PostgreSQL. Runs apt-get only when a package is
+# the same on both but zabbix_sender's (below), and the metapackages
+# postgresql and postgresql-client bring the release's own PostgreSQL. Runs apt-get only when a package is
 # missing; recommends are left out on both releases alike.
 set -euo pipefail
 packages=(
@@ -14,8 +14,16 @@ packages=(
   # The real Zabbix of the Zabbix tests (tests/zabbix/). The proxy is not
   # installed: it conflicts with the server, so the test unpacks its package
   # into its own folder.
-  zabbix-server-pgsql zabbix-frontend-php php-pgsql php-cli sqlite3 unixodbc odbc-postgresql curl jq
+  zabbix-server-pgsql zabbix-frontend-php php-pgsql php-cli sqlite3 unixodbc odbc-postgresql curl jq locales
+  # systemd-analyze, which checks the shipped timer and service; the 7.0
+  # template's generator (scripts/zabbix-template.py).
+  systemd python3-yaml
 )
+# zabbix_sender: in zabbix-agent up to Debian 12, a package of its own from
+# Debian 13 on.
+if [ "$(. /etc/os-release && echo "$VERSION_ID")" -ge 13 ]; then
+  packages+=(zabbix-sender)
+fi
 # Prints the packages of the list that are not installed.
 missing_of() {
   for p in "$@"; do

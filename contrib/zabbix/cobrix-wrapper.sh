@@ -28,6 +28,14 @@ check_private() {
   esac
 }
 
+# check_host_name HOST: fails unless the Zabbix host HOST can name a file of
+# the credentials folder: not empty, no folder part, nothing hidden.
+check_host_name() {
+  case $1 in
+    '' | .* | */*) fail "host do Zabbix inválido: '$1'" ;;
+  esac
+}
+
 # read_conf FILE REQUIRED OPTIONAL: sets conf_KEY for every KEY=VALUE line of
 # FILE, the value taken literally up to the end of the line; blank lines and
 # lines starting with '#' are skipped. REQUIRED and OPTIONAL are lists of

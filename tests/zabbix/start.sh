@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Starts a throwaway Zabbix 6.0 from Debian's packages, every part on free
+# Starts a throwaway Zabbix (6.0 on Debian 12, 7.0 on Debian 13) from the
+# release's own packages, every part on free
 # loopback ports with its files in a folder of its own: a PostgreSQL cluster
 # with the Zabbix database, zabbix_server, the frontend (PHP's own web
 # server), zabbix_proxy (active, SQLite, unpacked from Debian's package of the
@@ -15,10 +16,12 @@ PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
 state=$1 build=$2 deb_cache=$3
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
+# shellcheck source=tests/zabbix/release.sh
+. "$here/release.sh"
 
 fail() { echo "zabbix start: FALHA: $*" >&2; exit 1; }
 for p in zabbix-server-pgsql zabbix-frontend-php php-pgsql php-cli zabbix-agent sqlite3 unixodbc odbc-postgresql \
-         postgresql curl jq; do
+         postgresql curl jq locales; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" ||
     fail "o pacote $p não está instalado (scripts/install-deps.sh)"
 done
@@ -127,7 +130,7 @@ DBPort=$PG_PORT
 DBName=zabbix
 DBUser=zabbix
 User=zabbix
-Timeout=${ZBX_TIMEOUT:-5}
+${zbx_daemon_timeout:+Timeout=$zbx_daemon_timeout}
 ExternalScripts=$dir/root/etc/zabbix/externalscripts
 CacheUpdateFrequency=1
 ProxyDataFrequency=1
@@ -158,6 +161,13 @@ started zabbix_server ZBX_SERVER "$dir/server" "$server_port"
 frontend_port=$(free_port)
 record ZBX_FRONTEND_PORT "$frontend_port"
 cp -a /usr/share/zabbix "$dir/frontend"
+# Its relative links (the fonts of its graphs) lead where Debian's lead.
+find "$dir/frontend" -type l | while read -r link; do
+  case $(readlink "$link") in
+    /*) ;;
+    *) ln -sfn "$(readlink -f "/usr/share/zabbix/${link#"$dir/frontend/"}")" "$link" ;;
+  esac
+done
 sed -i "s|'/etc/zabbix/zabbix.conf.php'|'$dir/frontend.conf.php'|" "$dir/frontend/include/classes/core/CConfigFile.php"
 grep -q "$dir/frontend.conf.php" "$dir/frontend/include/classes/core/CConfigFile.php" ||
   fail "o caminho da configuração do frontend mudou"
@@ -177,13 +187,17 @@ cat > "$dir/frontend.conf.php" <<PHP
 \$ZBX_SERVER_NAME = 'cobrix-teste';
 \$IMAGE_FORMAT_DEFAULT = IMAGE_FORMAT_PNG;
 PHP
-php -S "127.0.0.1:$frontend_port" -t "$dir/frontend" >"$dir/frontend.log" 2>&1 </dev/null &
+# It sets the locale of its user's language, en_US: where the machine has
+# only C.UTF-8, every page and widget shows an error instead. Its own copy.
+mkdir -p "$dir/locale"
+localedef -i en_US -f UTF-8 "$dir/locale/en_US.UTF-8" || fail "localedef en_US.UTF-8 falhou"
+LOCPATH=$dir/locale php -S "127.0.0.1:$frontend_port" -t "$dir/frontend" >"$dir/frontend.log" 2>&1 </dev/null &
 record ZBX_FRONTEND_PID $!
 record ZBX_API "http://127.0.0.1:$frontend_port/api_jsonrpc.php"
 api_version() {
   curl -sf -H 'Content-Type: application/json-rpc' --data-binary \
     '{"jsonrpc":"2.0","method":"apiinfo.version","params":{},"id":1}' \
-    "http://127.0.0.1:$frontend_port/api_jsonrpc.php" | jq -er '.result | startswith("6.0.")'
+    "http://127.0.0.1:$frontend_port/api_jsonrpc.php" | jq -er --arg release "$ZBX_RELEASE." '.result | startswith($release)'
 }
 wait_for "o frontend (porta $frontend_port; $dir/frontend.log)" 30 api_version
 
@@ -207,6 +221,7 @@ zabbix_folder "$dir/proxy"
 zcat "$dir/proxy-package/usr/share/zabbix-proxy-sqlite3/schema.sql.gz" | sqlite3 "$dir/proxy/zabbix_proxy.db"
 chown zabbix:zabbix "$dir/proxy/zabbix_proxy.db"
 proxy_port=$(free_port)
+record ZBX_PROXY_PORT "$proxy_port"
 record ZBX_PROXY_NAME cobrix-proxy-teste
 record ZBX_PROXY_BIN "$proxy_bin"
 cat > "$dir/proxy/zabbix_proxy.conf" <<CONF
@@ -222,15 +237,14 @@ PidFile=$dir/proxy/zabbix_proxy.pid
 SocketDir=$dir/proxy
 DBName=$dir/proxy/zabbix_proxy.db
 User=zabbix
-Timeout=${ZBX_TIMEOUT:-5}
+${zbx_daemon_timeout:+Timeout=$zbx_daemon_timeout}
 ExternalScripts=$dir/root/usr/lib/zabbix/externalscripts
-ConfigFrequency=1
+$zbx_proxy_settings
 DataSenderFrequency=1
 HousekeepingFrequency=0
 StartPollers=1
 StartPollersUnreachable=1
 StartPreprocessors=1
-StartHistoryPollers=1
 StartTrappers=1
 StartPingers=0
 StartDiscoverers=0
@@ -259,7 +273,7 @@ LogFile=$dir/agent/zabbix_agentd.log
 LogFileSize=0
 PidFile=$dir/agent/zabbix_agentd.pid
 User=zabbix
-Timeout=${ZBX_TIMEOUT:-5}
+${zbx_daemon_timeout:+Timeout=$zbx_daemon_timeout}
 StartAgents=2
 ${userparameter//\/usr\/lib\/cobrix\//$dir/root/usr/lib/cobrix/}
 CONF

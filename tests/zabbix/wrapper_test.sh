@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Test: the Zabbix wrappers cobrix-zabbix and cobrix-agent hand cobrix the
+# Test: the Zabbix wrappers cobrix-zabbix, cobrix-agent and cobrix-sender hand cobrix the
 # connection values in its descriptor form and both passwords, byte for
 # byte, on descriptor 3 and nowhere else; they refuse credentials that other
 # users may read or change, malformed or incomplete files and bad host
-# names, without repeating a line that may hold a password. The program they
-# start is a stand-in that reports what it received.
+# names, without repeating a line that may hold a password; cobrix-sender
+# hands zabbix_sender the run's value, or the reason for none, as one entry
+# that zabbix_sender reads back byte for byte. The program they start and
+# zabbix_sender are stand-ins that report what they received.
 #   usage: wrapper_test.sh
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -113,5 +115,43 @@ credentials "$work/agent.conf" 0640 "IXC_PASSWORD=$ixc_password" "PG_HOST=pg.loc
 got=$(COBRIX_AGENT_CONF=$work/agent.conf "$contrib/cobrix-agent" ixc.local 3306 leitor ixcprovedor provedor-a 2>&1 || true)
 expect "cobrix-agent: entradas, senhas e TLS" "$(printf '%s\n' "arg:--senhas-fd=3" arg:descobertaClientes \
   "${nine[@]/#/arg:}" arg:provedor-a "${tls_env[@]}" "fd3:$ixc_password" "$pg_password")" "$got"
+
+# The timer's wrapper: the connection values from the host's file too, the
+# run's output (here the stand-in's, passwords included) sent to
+# zabbix_sender on its standard input as one quoted entry.
+mkdir "$work/bin"
+cat > "$work/bin/zabbix_sender" <<SH
+#!/bin/sh
+printf '%s\n' "\$*" > "$work/sender-args"
+cat > "$work/sender-input"
+SH
+chmod 755 "$work/bin/zabbix_sender"
+# The entry as zabbix_sender reads it: "host" key "value", \\, \" and \n escaped.
+sent() {
+  perl -0777 -ne 'if (/^"([^"\\]*)" (\S+) "((?:[^"\\]|\\.)*)"\n\z/) {
+    my ($host, $key, $value) = ($1, $2, $3); $value =~ s/\\(.)/$1 eq "n" ? "\n" : $1/ge; print "$host $key\n$value" }' "$work/sender-input"
+}
+sender() {
+  rm -f "$work/sender-input" "$work/sender-args"
+  PATH=$work/bin:$PATH COBRIX_CREDENTIALS_DIR=$work/hosts "$contrib/cobrix-sender" "$@" 2>&1 || true
+}
+credentials "$work/hosts/provedor-t.conf" 0640 "IXC_PASSWORD=$ixc_password" "PG_PASSWORD=$pg_password" \
+  "COBRIX=$work/stand-in" "IXC_HOST=ixc.local" "IXC_PORT=3306" "IXC_USER=leitor" "IXC_DATABASE=ixcprovedor" \
+  "PG_HOST=pg.local" "PG_PORT=5432" "PG_DB=zabbix" "PG_USER=cobrix"
+expect "cobrix-sender: o que diz" "cobrix-sender: provedor-t: $pg_password" "$(sender provedor-t)"
+expect "cobrix-sender: entradas e senhas, enviadas como um valor" "$(printf '%s\n' "provedor-t cobrix.execucao" \
+  "arg:--senhas-fd=3" arg:descobertaClientes "${nine[@]/#/arg:}" arg:provedor-t "fd3:$ixc_password" "$pg_password")" \
+  "$(sent)"
+expect "cobrix-sender: para o servidor desta máquina" "-z 127.0.0.1 -p 10051 -i -" "$(cat "$work/sender-args")"
+printf '%s\n' "ZABBIX_SERVER=10.0.0.9" "ZABBIX_PORT=10052" >> "$work/hosts/provedor-t.conf"
+sender provedor-t >/dev/null
+expect "cobrix-sender: para o proxy do arquivo" "-z 10.0.0.9 -p 10052 -i -" "$(cat "$work/sender-args")"
+chmod 0644 "$work/hosts/provedor-t.conf"
+sender provedor-t >/dev/null
+expect "cobrix-sender: um arquivo recusado é o valor" "$(printf '%s\n' "provedor-t cobrix.execucao" \
+  "cobrix-sender: $work/hosts/provedor-t.conf pode ser lido ou alterado por qualquer usuário (modo 644); use chmod 0640")" \
+  "$(sent)"
+expect "cobrix-sender: enviado ao padrão" "-z 127.0.0.1 -p 10051 -i -" "$(cat "$work/sender-args")"
+expect "cobrix-sender: host inválido" "cobrix-sender: host do Zabbix inválido: '../x'" "$(sender ../x)"
 
 [ "$failures" = 0 ] && echo "wrappers: OK"

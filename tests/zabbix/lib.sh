@@ -1,0 +1,281 @@
+# shellcheck shell=bash
+# Shared by the tests that drive the throwaway Zabbix of start.sh through its
+# API: the test's report, its own passwords and the sweep that looks for
+# them, the IXC data and the store, the release's template, hosts set up as
+# the operator's guide says, values asked for and triggers read.
+#   . lib.sh ZABBIX_STATE   (COBRIX_TEST_SERVERS names the test servers' folder)
+# shellcheck disable=SC2034  # what is set here is read by the sourcing test
+set -euo pipefail
+PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+top=$(cd "$here/../.." && pwd)
+# shellcheck disable=SC1091
+. "$1/env"
+# shellcheck disable=SC1091
+. "$COBRIX_TEST_SERVERS/env"
+export ZBX_API
+# shellcheck source=tests/zabbix/release.sh
+. "$here/release.sh"
+# shellcheck source=tests/zabbix/api.sh
+. "$here/api.sh"
+
+cobrix=$ZBX_DIR/root/usr/bin/cobrix
+docs=$ZBX_DIR/root/usr/share/doc/cobrix/zabbix
+work=$(mktemp -d)
+chmod 0700 "$work"
+started=$SECONDS
+
+# --- The report: one line per point, the failures counted.
+failures=0
+show=''  # shown below the next failure: what the check looked at
+ok() { echo "ok - $1 ($((SECONDS - started)) s)"; show=''; }
+fail() {
+  echo "FALHA: $1" >&2
+  [ -n "$show" ] && printf '%s\n' "$show" | sed 's/^/    /' >&2
+  show=''
+  failures=$((failures + 1))
+}
+# check DESCRIPTION COMMAND...: runs COMMAND, the test of one point.
+check() {
+  local what=$1; shift
+  if "$@"; then ok "$what"; else fail "$what"; fi
+}
+quiet() { "$@" >/dev/null; }
+isnt() { ! "$@"; }
+# Ends the test at once: the points after it depend on this one.
+fatal() { echo "FALHA: $1" >&2; exit 1; }
+# The last line of the test, and its status.
+finish() {
+  echo "$1: $failures falha(s) em $((SECONDS - started)) s"
+  [ "$failures" = 0 ]
+}
+
+# --- Cleanup: what the test made, undone in reverse order at its end.
+cleanups=()
+on_exit() { cleanups=("$1" "${cleanups[@]}"); }
+run_cleanups() {
+  local step
+  for step in "${cleanups[@]}"; do eval "$step" || true; done
+  rm -rf "$work"
+}
+trap run_cleanups EXIT
+
+# --- Passwords of this test only (the test servers' own are shared with
+# tests that run at the same time), kept in variables and files, never in
+# an argument; every one is listed in $work/passwords for the sweep.
+: > "$work/passwords"
+new_password() {  # new_password LABEL: prints it and lists it
+  local password
+  password=$(printf '%s-%s%s%s' "$1" "$RANDOM" "$RANDOM" "$RANDOM")
+  printf '%s\n' "$password" >> "$work/passwords"
+  printf '%s' "$password"
+}
+
+mysql_root() { mariadb --no-defaults --socket="$MARIADB_SOCKET" -uroot "$@"; }
+pg() { psql -X -q -At -v ON_ERROR_STOP=1 -h "$ZBX_PG_SOCKET_DIR" -p "$ZBX_PG_PORT" -U postgres "$@"; }
+
+# make_ixc NAME: the sample IXC database NAME and a user NAME that may only
+# read it, with the password $ixc_password.
+make_ixc() {
+  ixc_db=$1 ixc_user=$1
+  ixc_password=$(new_password ixc)
+  mysql_root -e "CREATE DATABASE $ixc_db CHARACTER SET utf8mb4"
+  on_exit "mysql_root -e \"DROP DATABASE IF EXISTS $ixc_db; DROP USER IF EXISTS '$ixc_user'@'%'\""
+  mysql_root --default-character-set=utf8mb4 "$ixc_db" < "$top/sample/ixc_sample.sql"
+  mysql_root <<SQL
+CREATE USER '$ixc_user'@'%' IDENTIFIED BY '$ixc_password';
+GRANT SELECT ON $ixc_db.* TO '$ixc_user'@'%';
+SQL
+}
+
+# make_store DATABASE WRITER READER DSN: a database of Zabbix's cluster
+# owned by the writer (password $pg_password), the reader that the totals
+# items log in with ($reader_password), and the ODBC data source DSN.
+make_store() {
+  store_db=$1 store_writer=$2 store_reader=$3
+  pg_password=$(new_password pg)
+  reader_password=$(new_password leitura)
+  on_exit "pg -d postgres -c 'DROP DATABASE IF EXISTS $store_db WITH (FORCE)' -c 'DROP ROLE IF EXISTS $store_writer' \
+    -c 'DROP ROLE IF EXISTS $store_reader'"
+  pg -d postgres <<SQL
+CREATE ROLE $store_writer LOGIN PASSWORD '$pg_password';
+CREATE ROLE $store_reader LOGIN PASSWORD '$reader_password';
+CREATE DATABASE $store_db OWNER $store_writer;
+\c $store_db
+ALTER DEFAULT PRIVILEGES FOR ROLE $store_writer IN SCHEMA public GRANT SELECT ON TABLES TO $store_reader;
+SQL
+  cat >> "$ZBX_ODBC_DIR/odbc.ini" <<INI
+[$4]
+Driver = PostgreSQL Unicode
+Servername = 127.0.0.1
+Port = $ZBX_PG_PORT
+Database = $store_db
+INI
+}
+stored() { pg -d "$store_db" -c "SELECT count(*) FROM ixc_clientes WHERE ixcidentification = '$1'"; }
+
+# The debug report's totals of the IXC data, through the descriptor form.
+debug_report() {
+  "$cobrix" --senhas-fd=3 descobertaClientes 127.0.0.1 "$MARIADB_PORT" "$ixc_user" "$ixc_db" \
+    127.0.0.1 1 unused unused debug 3<<<"$ixc_password"$'\nunused'
+}
+
+# --- Every process's command line, swept until sweep_end: any sweep that
+# finds a password is recorded, and so is any sweep that saw a cobrix run in
+# flight (a run that holds no password then is the point). One process of
+# the test shows a canary on purpose: the sweep must find it, or it would
+# find nothing else either.
+sweep_start() {
+  canary=$(new_password canario)
+  : > "$work/hits"
+  : > "$work/in-flight"
+  (
+    set +e +o pipefail  # a sweep that finds nothing or meets an ended process is a normal sweep
+    while :; do
+      # "/proc/PID/cmdline:<the password found>", then what that process is, if it still runs.
+      grep -a -o -F -f "$work/passwords" /proc/[0-9]*/cmdline 2>/dev/null | while IFS= read -r hit; do
+        printf '%s  (%s)\n' "$hit" "$(tr '\0' ' ' < "${hit%%:*}" 2>/dev/null)" >> "$work/hits"
+      done
+      grep -l -a -F -e --senhas-fd= /proc/[0-9]*/cmdline >> "$work/in-flight" 2>/dev/null
+    done
+  ) &
+  scanner=$!
+  on_exit "kill $scanner 2>/dev/null"
+  sh -c "sleep 2; : $canary" &
+}
+# sweep_end LOG...: the sweep's findings, and no password in the logs.
+sweep_end() {
+  kill "$scanner" || fail "a varredura de /proc/*/cmdline parou antes do fim"
+  wait "$scanner" 2>/dev/null || true
+  check "a varredura de /proc/*/cmdline acha o que um processo mostra" grep -q -F "$canary" "$work/hits"
+  grep -v -F ":$canary  (" "$work/hits" > "$work/password-hits" || true
+  # What the processes that showed a password were, with the passwords hidden.
+  show=$(sort -u "$work/password-hits" | while read -r line; do
+    while read -r password; do line=${line//"$password"/<senha ${password%%-*}>}; done < "$work/passwords"
+    printf '%s\n' "$line"
+  done)
+  check "nenhuma senha em /proc/*/cmdline" test ! -s "$work/password-hits"
+  check "a varredura viu execuções em andamento ($(wc -l < "$work/in-flight") vezes)" test -s "$work/in-flight"
+  local log
+  for log in "$@"; do
+    check "nenhuma senha em $(basename "$log")" isnt grep -q -F -f "$work/passwords" "$log"
+  done
+}
+
+# --- The release's template, imported with the frontend's default rules.
+import_file() {  # import_file FILE
+  api configuration.import "$(jq -n --rawfile source "$1" --argjson rules "$zbx_import_rules" \
+    '{format: "yaml", source: $source, rules: $rules}')"
+}
+template_id() {
+  api template.get "{\"output\": [\"templateid\"], \"filter\": {\"host\": [\"$1\"]}}" | jq -r '.[0].templateid'
+}
+
+# --- Hosts as the guide sets them up: an interface, the template, the
+# connection macros, the ODBC password as a secret macro.
+# create_host NAME TEMPLATEID EXTRA_JSON: prints the host id; EXTRA_JSON's
+# members replace the defaults (macros: more macros).
+create_host() {
+  api host.create "$(READER_PASSWORD=$reader_password jq -n --arg name "$1" --arg tid "$2" --argjson extra "$3" \
+    --arg ixc_port "$MARIADB_PORT" --arg ixc_user "$ixc_user" --arg ixc_db "$ixc_db" \
+    --arg pg_port "$ZBX_PG_PORT" --arg pg_db "$store_db" --arg pg_user "$store_writer" '{
+      host: $name, groups: [{groupid: "2"}], templates: [{templateid: $tid}],
+      interfaces: [{type: 1, main: 1, useip: 1, ip: "127.0.0.1", dns: "", port: "10050"}],
+      macros: ([
+        {macro: "{$IXC.DB.HOST}", value: "127.0.0.1"}, {macro: "{$IXC.DB.PORT}", value: $ixc_port},
+        {macro: "{$IXC.DB.USER}", value: $ixc_user}, {macro: "{$IXC.DB.NAME}", value: $ixc_db},
+        {macro: "{$PG.HOST}", value: "127.0.0.1"}, {macro: "{$PG.PORT}", value: $pg_port},
+        {macro: "{$PG.DB}", value: $pg_db}, {macro: "{$PG.USER}", value: $pg_user},
+        {macro: "{$COBRIX.ODBC.PASSWORD}", value: env.READER_PASSWORD, type: 1},
+        {macro: "{$COBRIX.UNSUPPORTED.INTERVAL}", value: "5s"}] + ($extra.macros // []))
+    } + ($extra | del(.macros))')" | jq -r '.hostids[0]'
+}
+# The test proxy's id: created by the first test that needs it.
+proxy_id() {
+  local id
+  id=$(api proxy.get "$(jq -n --arg field "$zbx_proxy_name" --arg name "$ZBX_PROXY_NAME" \
+    '{output: ["proxyid"], filter: {($field): $name}}')" | jq -r '.[0].proxyid // empty')
+  [ -n "$id" ] || id=$(api proxy.create "$(zbx_proxy_params "$ZBX_PROXY_NAME")" | jq -r '.proxyids[0]')
+  printf '%s\n' "$id"
+}
+# delete_hosts NAME...: removes the hosts of these names, left by an earlier
+# run of the test on the same Zabbix.
+delete_hosts() {
+  local ids
+  ids=$(api host.get "$(jq -n '{output: ["hostid"], filter: {host: $ARGS.positional}}' --args "$@")" | jq -c 'map(.hostid)')
+  [ "$ids" = '[]' ] || api host.delete "$ids" >/dev/null
+}
+item_id() {  # item_id HOSTID KEY_PREFIX
+  api item.get "$(jq -n --arg h "$1" --arg k "$2" '{hostids: [$h], output: ["itemid"], search: {key_: $k},
+    startSearch: true}')" | jq -r '.[0].itemid'
+}
+item() { api item.get "{\"itemids\": [\"$1\"], \"output\": [\"lastclock\", \"lastns\", \"state\", \"error\"]}" | jq -c '.[0]'; }
+last_text() {  # last_text ITEMID: the newest value of a text item
+  api history.get "{\"history\": 4, \"itemids\": [\"$1\"], \"sortfield\": \"clock\", \"sortorder\": \"DESC\",
+    \"limit\": 1, \"output\": [\"value\"]}" | jq -r '.[0].value'
+}
+# wait_value ITEMID BEFORE SECONDS: waits until the item has a value newer
+# than BEFORE ("lastclock.lastns" of item) and prints it, or turns not
+# supported when it was supported before (prints "não suportado: ERROR").
+wait_value() {
+  local now was_supported before
+  before=$(jq -r '"\(.lastclock).\(.lastns)"' <<<"$2")
+  was_supported=$(jq -r '.state == "0"' <<<"$2")
+  for _ in $(seq 1 $(($3 * 2))); do
+    now=$(item "$1")
+    if [ "$(jq -r '"\(.lastclock).\(.lastns)"' <<<"$now")" != "$before" ]; then
+      last_text "$1"
+      return 0
+    fi
+    if [ "$was_supported" = true ] && jq -e '.state == "1"' >/dev/null <<<"$now"; then
+      jq -r '"não suportado: " + .error' <<<"$now"
+      return 0
+    fi
+    sleep 0.5
+  done
+  echo "sem valor em $3 s"
+}
+# check_now ITEMID: "Execute now", then the value it brings (wait_value).
+check_now() {
+  local before
+  before=$(item "$1")
+  api task.create "[{\"type\": 6, \"request\": {\"itemid\": \"$1\"}}]" >/dev/null
+  wait_value "$1" "$before" 90
+}
+ends_in_ok() { [ "$(printf '%s' "$1" | tail -n 1)" = OK ]; }
+not_ok() { ! ends_in_ok "$1"; }
+# check_now_until ITEMID PREDICATE: check_now until PREDICATE holds for the
+# value, at most three times; prints the last value. After a change (of the
+# credentials, of a macro) the first new value may still come from a run that
+# the item's own schedule started just before it.
+check_now_until() {
+  local value
+  for _ in 1 2 3; do
+    value=$(check_now "$1")
+    "$2" "$value" && break
+  done
+  printf '%s\n' "$value"
+}
+# trigger HOSTID NAME_PREFIX: "value/state" of the trigger (value 0 OK, 1 problem; state 0 normal, 1 unknown).
+trigger() {
+  api trigger.get "$(jq -n --arg h "$1" --arg n "$2" '{hostids: [$h], output: ["value", "state"],
+    search: {description: $n}, startSearch: true}')" | jq -r '.[0] | "\(.value)/\(.state)"'
+}
+wait_trigger() {  # wait_trigger HOSTID NAME_PREFIX VALUE SECONDS
+  for _ in $(seq 1 $(($4 * 2))); do
+    [ "$(trigger "$1" "$2")" = "$3/0" ] && return 0
+    sleep 0.5
+  done
+  return 1
+}
+discovery_trigger='Cobrix: descoberta'
+unsupported_trigger='Cobrix: itens não suportados'
+
+# write_credentials HOST LINE...: the host's credentials file, as the guide
+# installs it (root:zabbix 0640), with the test's IXC password.
+write_credentials() {
+  local file=$ZBX_DIR/credentials/$1.conf
+  shift
+  install -o root -g zabbix -m 0640 /dev/null "$file"
+  printf '%s\n' "IXC_PASSWORD=$ixc_password" "$@" > "$file"
+}
