@@ -76,34 +76,53 @@ TEST(StoreUpsert, RunTimestampIsLocalTimeWithMicroseconds) {
 }
 
 TEST(StoreUpsert, FailureInTheSecondOfThreePagesStopsAndKeepsOldRows) {
-  for (const bool pooled : {false, true}) {  // directly, and behind the transaction pooler
-    SCOPED_TRACE(pooled ? "pooled" : "direct");
-    const TestDatabase db("upsert_fail");
-    ASSERT_TRUE(run_store({}, db.settings()).ok);
-    db.exec("INSERT INTO ixc_clientes (idcliente, ixcidentification, timestamp) VALUES (1, 'old', now() - interval "
-            "'3 days')");
-    log_insert_statements(db);
-    std::vector<Record> records = customers(2500, "ixc");
-    set_value(records[1500], "{#ID_CLIENTE}", std::int64_t{1400});  // same key twice in page 2
-    const StoreRun run = run_store(records, pooled ? through_pooler(db) : db.settings());
-    EXPECT_FALSE(run.ok);
-    EXPECT_TRUE(run.out.starts_with("Conectado ao PostgreSQL com sucesso.\nEnviando 2500 registros (Clientes) com "
-                                    "UPSERT...\nErro durante UPSERT em ixc_clientes: ERROR:  ON CONFLICT DO UPDATE "
-                                    "command cannot affect row a second time\n"))
-        << run.out;
-    EXPECT_TRUE(run.out.ends_with("\n" + kKept)) << run.out;
-    EXPECT_EQ(run.out.find("\n\n"), std::string::npos);
-    EXPECT_EQ(logged_statements(db), "1000");
-    EXPECT_EQ(db.scalar("SELECT min(idcliente) || '-' || max(idcliente) || ':' || count(*) FROM ixc_clientes "
-                        "WHERE ixcidentification = 'ixc'"),
-              "1-1000:1000");
-    EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes WHERE ixcidentification = 'old'"), "1");
-    if (!pooled) continue;
-    // Nothing left on the pool's server connections breaks the next run there.
-    check_pool_statements(through_pooler(db));
-    const StoreRun next = run_store(customers(2500, "ixc"), through_pooler(db));
-    EXPECT_EQ(next.out, normal_lines(2500));
-    EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes WHERE ixcidentification = 'ixc'"), "2500");
+  struct Failure {
+    const char* name;
+    const char* setup;    // run in the database before the run
+    bool same_key_twice;  // page 2 holds one customer twice
+    std::string error;    // the first line of the failure
+    const char* undo;     // run in the database before the next run
+  };
+  const Failure failures[] = {
+      {"the same key twice in its statement", "", true,
+       "ERROR:  ON CONFLICT DO UPDATE command cannot affect row a second time", ""},
+      {"refused at its COMMIT",
+       "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'recusado'; END $$; "
+       "CREATE CONSTRAINT TRIGGER refuse AFTER INSERT ON ixc_clientes DEFERRABLE INITIALLY DEFERRED FOR EACH ROW "
+       "WHEN (NEW.idcliente = 1500) EXECUTE FUNCTION refuse()",
+       false, "ERROR:  recusado", "DROP TRIGGER refuse ON ixc_clientes"},
+  };
+  for (const Failure& f : failures) {
+    for (const bool pooled : {false, true}) {  // directly, and behind the transaction pooler
+      SCOPED_TRACE(std::string(f.name) + (pooled ? ", pooled" : ", direct"));
+      const TestDatabase db("upsert_fail");
+      ASSERT_TRUE(run_store({}, db.settings()).ok);
+      db.exec("INSERT INTO ixc_clientes (idcliente, ixcidentification, timestamp) VALUES (1, 'old', now() - "
+              "interval '3 days')");
+      log_insert_statements(db);
+      if (*f.setup) db.exec(f.setup);
+      std::vector<Record> records = customers(2500, "ixc");
+      if (f.same_key_twice) set_value(records[1500], "{#ID_CLIENTE}", std::int64_t{1400});
+      const RunSettings route = pooled ? through_pooler(db) : db.settings();
+      const StoreRun run = run_store(records, route);
+      EXPECT_FALSE(run.ok);
+      EXPECT_TRUE(run.out.starts_with("Conectado ao PostgreSQL com sucesso.\nEnviando 2500 registros (Clientes) com "
+                                      "UPSERT...\nErro durante UPSERT em ixc_clientes: " + f.error + "\n"))
+          << run.out;
+      EXPECT_TRUE(run.out.ends_with("\n" + kKept)) << run.out;
+      EXPECT_EQ(run.out.find("\n\n"), std::string::npos);
+      EXPECT_EQ(logged_statements(db), "1000");
+      EXPECT_EQ(db.scalar("SELECT min(idcliente) || '-' || max(idcliente) || ':' || count(*) FROM ixc_clientes "
+                          "WHERE ixcidentification = 'ixc'"),
+                "1-1000:1000");
+      EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes WHERE ixcidentification = 'old'"), "1");
+      if (!pooled) continue;
+      // Nothing left on the pool's server connections breaks the next run there.
+      check_pool_statements(route);
+      if (*f.undo) db.exec(f.undo);
+      EXPECT_EQ(run_store(customers(2500, "ixc"), route).out, normal_lines(2500));
+      EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes WHERE ixcidentification = 'ixc'"), "2500");
+    }
   }
 }
 

@@ -169,12 +169,12 @@ class PageParams {
   std::string last_sql_;  // the one shorter page of a call
 };
 
-// The end of the named statement's life on each way, queued before the
-// pipeline's Sync: behind a pooler only then is the server connection that
-// prepared it certain to be the one that answers. Behind a pooler the
-// server session knows it by this name only when the pooler hands named
-// statements through; one that keeps them under names of its own must find
-// no DEALLOCATE of its statements, and the server would refuse this name.
+// The end of the named statement, queued before the pipeline's Sync: behind
+// a pooler, only until then is the server connection that prepared it sure
+// to be this call's. The pooled way deallocates it only where the server
+// session knows it by this name (a pooler that hands named statements
+// through): a pooler that keeps them under names of its own must see no
+// DEALLOCATE of them, and the server would refuse this name.
 const std::string kDeallocate = std::string("DEALLOCATE ") + kPageStatement;
 const std::string kDeallocateIfKnown =
     std::string("DO $$BEGIN IF EXISTS (SELECT FROM pg_prepared_statements WHERE name = '") + kPageStatement +
