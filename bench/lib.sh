@@ -7,10 +7,11 @@
 # shellcheck source=tests/servers/programs.sh
 . "$top/tests/servers/programs.sh"
 
-# What the benchmarks need beyond the build: GNU time and gnuplot.
+# What the benchmarks need beyond the build: GNU time, gnuplot, and git for
+# the builds of a revision (a release's root has no git of its own).
 bench_deps() {
   local need=() p
-  for p in time gnuplot-nox; do
+  for p in time gnuplot-nox git; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
   done
   "$top/scripts/install-deps.sh"

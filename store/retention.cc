@@ -16,7 +16,8 @@ const std::string kIndexDefinition = kIndexName + " ON ixc_clientes (timestamp)"
 
 const std::string kStateQuery =
     "SELECT pg_backend_pid(), t.oid IS NOT NULL AND pg_has_role(t.relowner, 'USAGE'), "
-    "coalesce(pg_relation_size(t.oid), 0), ic.oid IS NOT NULL, i.indisvalid "
+    "coalesce(pg_relation_size(t.oid), 0), ic.oid IS NOT NULL, i.indisvalid, "
+    "EXISTS (SELECT FROM pg_language WHERE lanname = 'plpgsql' AND has_language_privilege(oid, 'USAGE')) "
     "FROM (SELECT to_regclass('ixc_clientes') AS oid) r "
     "LEFT JOIN pg_class t ON t.oid = r.oid "
     "LEFT JOIN pg_class ic ON ic.relname = '" + kIndexName + "' AND ic.relnamespace = t.relnamespace "
@@ -77,6 +78,7 @@ TableState table_state(PGconn* conn) {
   state.owns_session = std::string_view(PQgetvalue(r, 0, 0)) == std::to_string(PQbackendPID(conn));
   state.may_index = is_true(r, 1);
   state.heap_bytes = std::stoll(PQgetvalue(r, 0, 2));
+  state.plpgsql = is_true(r, 5);
   if (is_true(r, 3))
     state.index = PQgetisnull(r, 0, 4) ? TableState::Index::foreign
                   : is_true(r, 4)      ? TableState::Index::valid

@@ -38,6 +38,9 @@ struct TableState {
   // owner's privileges); the least-privilege role may not.
   bool may_index = false;
   std::int64_t heap_bytes = 0;
+  // This role may run PL/pgSQL (DO blocks) in this database: the language
+  // is installed and usable.
+  bool plpgsql = false;
 };
 
 // Reads the state of the ixc_clientes that unqualified statements reach.

@@ -15,12 +15,12 @@ using store::say;
 using store::say_error;
 
 // The way pages travel. A statement parsed once and executed for every page
-// is the fastest (the server parses the 16,000-parameter text once), but it
-// lives in the server session: only on a session that belongs to this
-// connection alone can it be kept between pages. Behind a pooler every page
-// is parsed with its values. Chosen by measurement (see bench/).
+// is the fastest (the server parses the 16,000-parameter text once). Behind
+// a pooler its deallocation needs PL/pgSQL (see PageMethod::pooled); without
+// it every page is parsed with its values. Chosen by measurement (see bench/).
 store::PageMethod page_method(const store::TableState& table) {
-  return table.owns_session ? store::PageMethod::prepared : store::PageMethod::bound;
+  if (table.owns_session) return store::PageMethod::prepared;
+  return table.plpgsql ? store::PageMethod::pooled : store::PageMethod::bound;
 }
 
 }  // namespace

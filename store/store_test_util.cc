@@ -1,5 +1,7 @@
 #include "store/store_test_util.h"
 
+#include <gtest/gtest.h>
+
 #include <sstream>
 #include <stdexcept>
 
@@ -49,6 +51,46 @@ RunSettings through_pooler(const TestDatabase& db, const std::string& database) 
   s.postgres_port = servers->pooler.port;
   if (!database.empty()) s.pg_db = database;
   return s;
+}
+
+std::vector<testing::Rows> on_each_server_connection(const RunSettings& pooled, const std::string& sql) {
+  const testing::ServerAddress pooler{pooled.postgres_ip, pooled.postgres_port, pooled.pg_user, pooled.pg_password};
+  testing::PgAdmin a(pooler, pooled.pg_db), b(pooler, pooled.pg_db);
+  a.exec("BEGIN");
+  b.exec("BEGIN");
+  std::vector<testing::Rows> rows = {a.query(sql), b.query(sql)};
+  a.exec("COMMIT");
+  b.exec("COMMIT");
+  return rows;
+}
+
+bool pooler_keeps_statements() {
+  const auto servers = testing::test_servers();
+  if (!servers) throw std::runtime_error("no test servers");
+  for (const auto& row : testing::PgAdmin(servers->pooler, "pgbouncer").query("SHOW CONFIG"))
+    if (row.at(0) == "max_prepared_statements") return row.at(1).value_or("0") != "0";
+  return false;  // a release without it hands every statement through
+}
+
+long check_pool_statements(const RunSettings& pooled) {
+  long executions = 0;
+  const std::vector<testing::Rows> held = on_each_server_connection(
+      pooled,
+      "SELECT name, statement LIKE '%INSERT INTO ixc_clientes%', generic_plans + custom_plans "
+      "FROM pg_prepared_statements ORDER BY name");
+  for (std::size_t c = 0; c < held.size(); ++c) {
+    int pages = 0;
+    for (const std::vector<testing::Cell>& row : held[c]) {
+      const std::string name = row.at(0).value_or("");
+      EXPECT_TRUE(name.starts_with("PGBOUNCER_")) << "server connection " << c << " holds " << name;
+      if (row.at(1) == "t") {
+        ++pages;
+        executions += std::stol(row.at(2).value_or("0"));
+      }
+    }
+    EXPECT_LE(pages, 1) << "server connection " << c << " parsed the page statement " << pages << " times";
+  }
+  return executions;
 }
 
 Record customer(std::int64_t id, const std::string& ixc, const std::string& name) {

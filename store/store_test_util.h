@@ -38,6 +38,24 @@ class TestDatabase {
 // `database` there (by default db's own, in transaction pooling).
 RunSettings through_pooler(const TestDatabase& db, const std::string& database = "");
 
+// Runs `sql` on each server connection of the fixture's pool that `pooled`
+// reaches (its database and user: a pool of 2), both held at once, each in a
+// transaction of its own that ends before its client leaves (a client that
+// leaves mid-transaction makes pgbouncer close the server connection).
+// Returns each connection's rows.
+std::vector<testing::Rows> on_each_server_connection(const RunSettings& pooled, const std::string& sql);
+
+// Whether the fixture's pgbouncer keeps named prepared statements under
+// names of its own (its console shows max_prepared_statements above 0);
+// otherwise it hands them through to the server.
+bool pooler_keeps_statements();
+
+// Checks the named prepared statements on the server connections of the
+// pool that `pooled` reaches: none under a client's own name (pgbouncer's
+// own, PGBOUNCER_n, are its cache), and an INSERT into ixc_clientes at most
+// once on each. Returns how many times those INSERTs were executed there.
+long check_pool_statements(const RunSettings& pooled);
+
 // A record as the discovery builds it, keys in their usual order.
 Record customer(std::int64_t id, const std::string& ixc, const std::string& name = "Cliente");
 // `count` customers with ids first_id, first_id + 1, ...

@@ -76,28 +76,53 @@ TEST(StoreUpsert, RunTimestampIsLocalTimeWithMicroseconds) {
 }
 
 TEST(StoreUpsert, FailureInTheSecondOfThreePagesStopsAndKeepsOldRows) {
-  for (const bool pooled : {false, true}) {  // prepared pages, bound pages behind the pooler
-    SCOPED_TRACE(pooled ? "pooled" : "direct");
-    const TestDatabase db("upsert_fail");
-    ASSERT_TRUE(run_store({}, db.settings()).ok);
-    db.exec("INSERT INTO ixc_clientes (idcliente, ixcidentification, timestamp) VALUES (1, 'old', now() - interval "
-            "'3 days')");
-    log_insert_statements(db);
-    std::vector<Record> records = customers(2500, "ixc");
-    set_value(records[1500], "{#ID_CLIENTE}", std::int64_t{1400});  // same key twice in page 2
-    const StoreRun run = run_store(records, pooled ? through_pooler(db) : db.settings());
-    EXPECT_FALSE(run.ok);
-    EXPECT_TRUE(run.out.starts_with("Conectado ao PostgreSQL com sucesso.\nEnviando 2500 registros (Clientes) com "
-                                    "UPSERT...\nErro durante UPSERT em ixc_clientes: ERROR:  ON CONFLICT DO UPDATE "
-                                    "command cannot affect row a second time\n"))
-        << run.out;
-    EXPECT_TRUE(run.out.ends_with("\n" + kKept)) << run.out;
-    EXPECT_EQ(run.out.find("\n\n"), std::string::npos);
-    EXPECT_EQ(logged_statements(db), "1000");
-    EXPECT_EQ(db.scalar("SELECT min(idcliente) || '-' || max(idcliente) || ':' || count(*) FROM ixc_clientes "
-                        "WHERE ixcidentification = 'ixc'"),
-              "1-1000:1000");
-    EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes WHERE ixcidentification = 'old'"), "1");
+  struct Failure {
+    const char* name;
+    const char* setup;    // run in the database before the run
+    bool same_key_twice;  // page 2 holds one customer twice
+    std::string error;    // the first line of the failure
+    const char* undo;     // run in the database before the next run
+  };
+  const Failure failures[] = {
+      {"the same key twice in its statement", "", true,
+       "ERROR:  ON CONFLICT DO UPDATE command cannot affect row a second time", ""},
+      {"refused at its COMMIT",
+       "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'recusado'; END $$; "
+       "CREATE CONSTRAINT TRIGGER refuse AFTER INSERT ON ixc_clientes DEFERRABLE INITIALLY DEFERRED FOR EACH ROW "
+       "WHEN (NEW.idcliente = 1500) EXECUTE FUNCTION refuse()",
+       false, "ERROR:  recusado", "DROP TRIGGER refuse ON ixc_clientes"},
+  };
+  for (const Failure& f : failures) {
+    for (const bool pooled : {false, true}) {  // directly, and behind the transaction pooler
+      SCOPED_TRACE(std::string(f.name) + (pooled ? ", pooled" : ", direct"));
+      const TestDatabase db("upsert_fail");
+      ASSERT_TRUE(run_store({}, db.settings()).ok);
+      db.exec("INSERT INTO ixc_clientes (idcliente, ixcidentification, timestamp) VALUES (1, 'old', now() - "
+              "interval '3 days')");
+      log_insert_statements(db);
+      if (*f.setup) db.exec(f.setup);
+      std::vector<Record> records = customers(2500, "ixc");
+      if (f.same_key_twice) set_value(records[1500], "{#ID_CLIENTE}", std::int64_t{1400});
+      const RunSettings route = pooled ? through_pooler(db) : db.settings();
+      const StoreRun run = run_store(records, route);
+      EXPECT_FALSE(run.ok);
+      EXPECT_TRUE(run.out.starts_with("Conectado ao PostgreSQL com sucesso.\nEnviando 2500 registros (Clientes) com "
+                                      "UPSERT...\nErro durante UPSERT em ixc_clientes: " + f.error + "\n"))
+          << run.out;
+      EXPECT_TRUE(run.out.ends_with("\n" + kKept)) << run.out;
+      EXPECT_EQ(run.out.find("\n\n"), std::string::npos);
+      EXPECT_EQ(logged_statements(db), "1000");
+      EXPECT_EQ(db.scalar("SELECT min(idcliente) || '-' || max(idcliente) || ':' || count(*) FROM ixc_clientes "
+                          "WHERE ixcidentification = 'ixc'"),
+                "1-1000:1000");
+      EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes WHERE ixcidentification = 'old'"), "1");
+      if (!pooled) continue;
+      // Nothing left on the pool's server connections breaks the next run there.
+      check_pool_statements(route);
+      if (*f.undo) db.exec(f.undo);
+      EXPECT_EQ(run_store(customers(2500, "ixc"), route).out, normal_lines(2500));
+      EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes WHERE ixcidentification = 'ixc'"), "2500");
+    }
   }
 }
 
@@ -151,8 +176,14 @@ TEST(StoreRetention, FailedDeleteIsReportedAndTheStoreFails) {
   EXPECT_EQ(db.scalar("SELECT count(*) FROM ixc_clientes"), "1");
 }
 
-// Value fidelity holds for both ways of sending pages.
-class StoreValues : public ::testing::TestWithParam<store::PageMethod> {};
+// Value fidelity holds for every way of sending pages; the pooled way goes
+// through the transaction pooler.
+class StoreValues : public ::testing::TestWithParam<store::PageMethod> {
+ protected:
+  RunSettings route(const TestDatabase& db) const {
+    return GetParam() == store::PageMethod::pooled ? through_pooler(db) : db.settings();
+  }
+};
 
 TEST_P(StoreValues, ValuesReachTheirColumnsUnchanged) {
   const TestDatabase db("values");
@@ -169,10 +200,13 @@ TEST_P(StoreValues, ValuesReachTheirColumnsUnchanged) {
     set_value(r, "{#TITULOS_ATRASO}", std::int64_t{-2147483648});
     records.push_back(std::move(r));
   }
-  const store::PgConn conn = store::connect(db.settings());
+  // A full first page: the prepared ways send it as their named statement.
+  const std::size_t special = records.size();
+  for (std::size_t id = special + 1; id <= store::kPageRows; ++id) records.push_back(customer(std::int64_t(id), "ixc"));
+  const store::PgConn conn = store::connect(route(db));
   const DateTime stamp{2026, 12, 8, 10, 11, 12, 345678};
   store::upsert_pages(conn.get(), records, stamp, GetParam());
-  for (std::size_t i = 0; i < records.size(); ++i) {
+  for (std::size_t i = 0; i < special; ++i) {
     const testing::Rows rows = db.query(
         "SELECT razaosocial, float8send(valoratraso)::text, datacadastro::text, titulosatraso, timestamp::text "
         "FROM ixc_clientes WHERE idcliente = " + std::to_string(i + 1));
@@ -195,7 +229,7 @@ TEST_P(StoreValues, NulByteFailsItsPageAndStoresNothingOfIt) {
   ASSERT_TRUE(run_store({}, db.settings()).ok);
   std::vector<Record> records = customers(1500, "ixc");
   set_value(records[1200], "{#BAIRRO}", std::string("Cen\0tro", 7));
-  const store::PgConn conn = store::connect(db.settings());
+  const store::PgConn conn = store::connect(route(db));
   try {
     store::upsert_pages(conn.get(), records, store::get_timestamp(), GetParam());
     ADD_FAILURE() << "no error";
@@ -205,12 +239,22 @@ TEST_P(StoreValues, NulByteFailsItsPageAndStoresNothingOfIt) {
                  "foi enviada.");
   }
   EXPECT_EQ(db.scalar("SELECT count(*) || ':' || max(idcliente) FROM ixc_clientes"), "1000:1000");
+  if (GetParam() != store::PageMethod::pooled) return;
+  // Nothing left on the pool's server connections breaks the next run there.
+  check_pool_statements(route(db));
+  EXPECT_EQ(run_store(customers(2500, "ixc"), route(db)).out, normal_lines(2500));
 }
 
 INSTANTIATE_TEST_SUITE_P(AllWays, StoreValues,
-                         ::testing::Values(store::PageMethod::bound, store::PageMethod::prepared),
+                         ::testing::Values(store::PageMethod::bound, store::PageMethod::prepared,
+                                           store::PageMethod::pooled),
                          [](const auto& info) {
-                           return info.param == store::PageMethod::bound ? "bound" : "prepared";
+                           switch (info.param) {
+                             case store::PageMethod::bound: return "bound";
+                             case store::PageMethod::prepared: return "prepared";
+                             case store::PageMethod::pooled: return "pooled";
+                           }
+                           return "";
                          });
 
 TEST(StoreUpsert, NulByteThroughTheStoreGivesTheUpsertErrorLine) {

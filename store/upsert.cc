@@ -169,11 +169,78 @@ class PageParams {
   std::string last_sql_;  // the one shorter page of a call
 };
 
-// The names of the page statements on the prepared way: one for the full
-// pages, one for the shorter last page. They live in the connection's own
-// server session and are deallocated at the end of a call that succeeded.
-const std::string kFullPage = "cobrix_page";
-const std::string kLastPage = "cobrix_last_page";
+// The end of the named statement, queued before the pipeline's Sync: behind
+// a pooler, only until then is the server connection that prepared it sure
+// to be this call's. The pooled way deallocates it only where the server
+// session knows it by this name (a pooler that hands named statements
+// through): a pooler that keeps them under names of its own must see no
+// DEALLOCATE of them, and the server would refuse this name.
+const std::string kDeallocate = std::string("DEALLOCATE ") + kPageStatement;
+const std::string kDeallocateIfKnown =
+    std::string("DO $$BEGIN IF EXISTS (SELECT FROM pg_prepared_statements WHERE name = '") + kPageStatement +
+    "') THEN DEALLOCATE " + kPageStatement + "; END IF; END$$";
+
+// Sends records' pages in one pipeline (see upsert_pages). Returns the
+// failure of a page that could not be sent, after the pages before it were
+// stored; throws the PgError of the first page the server refused.
+std::optional<PgError> send_pages(PGconn* conn, const RecordList& records, PageParams& params, PageMethod method) {
+  RowReader rows(records);
+  const bool named = method != PageMethod::bound;
+  bool prepared = false;
+  std::optional<PgError> unsent;
+  Pipeline pipeline(conn);
+  for (std::size_t first = 0; first < records.size(); first += kPageRows) {
+    const std::size_t count = std::min(kPageRows, records.size() - first);
+    try {
+      params.fill(rows, first, count);
+    } catch (const PgError& e) {
+      unsent = e;
+      break;
+    }
+    const int n = static_cast<int>(count * kValues);
+    pipeline.exec("BEGIN");
+    if (named && count == kPageRows) {
+      if (!prepared) pipeline.prepare(kPageStatement, params.statement(count), n);
+      prepared = true;
+      pipeline.exec_prepared(kPageStatement, n, params.values());
+    } else {
+      pipeline.exec(params.statement(count), n, params.values());
+    }
+    pipeline.exec("COMMIT");
+    // Out at once: the page's transaction ends as soon as the server has it.
+    pipeline.flush();
+  }
+  if (prepared) pipeline.exec(method == PageMethod::pooled ? kDeallocateIfKnown : kDeallocate);
+  pipeline.finish();
+  return unsent;
+}
+
+// After a failed pipeline the failed page's transaction is still open,
+// aborted, and a pooler lends this connection the same server connection
+// until it ends: the ROLLBACK and, on the pooled way, the deallocation go
+// together in one round trip. A page refused at its COMMIT leaves no
+// transaction open: the deallocation is then sent all the same, and reaches
+// the server connection that prepared the statement when the pooler lends
+// it again (pgbouncer lends the one it got back last). A failure here (a
+// lost connection) is not reported: the page's failure is.
+void end_failed_pipeline(PGconn* conn, PageMethod method) {
+  const bool open = PQtransactionStatus(conn) != PQTRANS_IDLE;
+  if (PQstatus(conn) != CONNECTION_OK || (!open && method != PageMethod::pooled)) return;
+  try {
+    Pipeline pipeline(conn);
+    if (open) pipeline.exec("ROLLBACK");
+    if (method == PageMethod::pooled) pipeline.exec(kDeallocateIfKnown);
+    pipeline.finish();
+  } catch (const PgError&) {
+  }
+}
+
+// The server refused the named statement itself, in a page's transaction:
+// one of that name was already there (left by another client of a pooler's
+// server connection), or it was gone when a page was executed.
+bool statement_refused(PGconn* conn, const PgError& e) {
+  return (e.sqlstate() == "42P05" || e.sqlstate() == "26000") && PQtransactionStatus(conn) == PQTRANS_INERROR;
+}
 
 }  // namespace
 DateTime get_timestamp() {
@@ -207,38 +274,22 @@ void upsert_pages(PGconn* conn, const RecordList& records, const DateTime& times
   const std::size_t hole = query.find("%s");
   PageParams params(std::string_view(query).substr(0, hole), std::string_view(query).substr(hole + 2),
                     timestamp_now);
-  RowReader rows(records);
-  const bool prepared = method == PageMethod::prepared;
-  bool prepared_full = false;
-  bool prepared_last = false;
   std::optional<PgError> unsent;  // a page refused before it was sent
-  Pipeline pipeline(conn);
-  for (std::size_t first = 0; first < records.size(); first += kPageRows) {
-    const std::size_t count = std::min(kPageRows, records.size() - first);
+  try {
+    unsent = send_pages(conn, records, params, method);
+  } catch (const PgError& e) {
+    const bool again = method != PageMethod::bound && statement_refused(conn, e);
+    end_failed_pipeline(conn, method);
+    if (!again) throw;
+    // Every page again, each parsed with its values: the pages stored
+    // before the refusal are written again with the same values.
     try {
-      params.fill(rows, first, count);
-    } catch (const PgError& e) {
-      unsent = e;
-      break;
+      unsent = send_pages(conn, records, params, PageMethod::bound);
+    } catch (const PgError&) {
+      end_failed_pipeline(conn, PageMethod::bound);
+      throw;
     }
-    const int n = static_cast<int>(count * kValues);
-    pipeline.exec("BEGIN");
-    if (!prepared) {
-      pipeline.exec(params.statement(count), n, params.values());
-    } else {
-      const bool full = count == kPageRows;
-      bool& ready = full ? prepared_full : prepared_last;
-      if (!ready) pipeline.prepare(full ? kFullPage : kLastPage, params.statement(count), n);
-      ready = true;
-      pipeline.exec_prepared(full ? kFullPage : kLastPage, n, params.values());
-    }
-    pipeline.exec("COMMIT");
-    // Out at once: the page's transaction ends as soon as the server has it.
-    pipeline.flush();
   }
-  if (prepared_full) pipeline.exec("DEALLOCATE " + kFullPage);
-  if (prepared_last) pipeline.exec("DEALLOCATE " + kLastPage);
-  pipeline.finish();
   if (unsent) throw *unsent;
 }
 

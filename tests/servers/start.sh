@@ -3,7 +3,9 @@
 # ports, with their data in DIR, and writes DIR/env with how to reach them.
 # With PostgreSQL comes a pgbouncer in front of it (its own free port): every
 # database in transaction pooling with a pool of 2 server connections per
-# database and user, and the database "pooler_session" in session pooling.
+# database and user, and the database "pooler_session" in session pooling;
+# the release's own defaults for prepared statements; its console (database
+# "pgbouncer") open to postgres.
 # --durable keeps PostgreSQL's fsync and synchronous commit on (benchmarks).
 # Stop them with stop.sh DIR.
 #   usage: start.sh DIR [--mariadb-only|--postgres-only] [--big] [--durable]
@@ -96,6 +98,7 @@ listen_port = $bport
 unix_socket_dir =
 auth_type = scram-sha-256
 auth_file = $pgdir/pgbouncer/userlist.txt
+admin_users = postgres
 pool_mode = transaction
 default_pool_size = 2
 max_client_conn = 200
