@@ -18,6 +18,7 @@ namespace cobrix::store {
 namespace {
 
 __extension__ typedef __int128 Int128;
+__extension__ typedef unsigned __int128 UInt128;
 
 // The record keys the summary reads, as positions in kCustomerKeys.
 enum Key : std::size_t {
@@ -130,6 +131,21 @@ Amount exact_amount(double v) {
   return a;
 }
 
+// "-1234.05" for -123405 cents.
+std::string cents_text(Int128 cents) {
+  const bool negative = cents < 0;
+  UInt128 rest = negative ? -static_cast<UInt128>(cents) : static_cast<UInt128>(cents);
+  char digits[48];
+  char* p = digits + sizeof digits;
+  for (int place = -2; place <= 0 || rest != 0; ++place) {
+    if (place == 0) *--p = '.';
+    *--p = static_cast<char>('0' + static_cast<int>(rest % 10));
+    rest /= 10;
+  }
+  if (negative) *--p = '-';
+  return std::string(p, digits + sizeof digits);
+}
+
 // The exact sum of amounts, and its value rounded to cents as numeric's
 // round(..., 2) rounds it: half away from zero.
 class AmountSum {
@@ -156,6 +172,7 @@ class AmountSum {
     if (nan_ || (plus_infinity_ && minus_infinity_)) return "NaN";
     if (plus_infinity_) return "Infinity";
     if (minus_infinity_) return "-Infinity";
+    if (others_.empty()) return cents_text(cents_);
     std::vector<std::pair<int, Int128>> terms = others_;
     terms.emplace_back(-2, cents_);
     std::sort(terms.begin(), terms.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
