@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "model/value_text.h"
@@ -14,12 +15,31 @@ namespace {
 const std::string kTable = kSummaryTable;
 
 // The columns after the two that every row of a summary shares
-// (ixcidentification $1, timestamp $2), in table order.
-constexpr std::array<const char*, 18> kRowColumns = {
-    "tipo",           "posicao",           "nome",           "clientes_ativos", "titulos_ativos", "valor_ativos",
-    "clientes_inativos", "titulos_inativos", "valor_inativos", "datavencimento",  "dias_atraso",    "idcliente",
-    "razaosocial",    "filial",            "cidade",         "statuscliente",   "valoratraso",    "titulosatraso"};
-constexpr std::size_t kPageRows = 1000;
+// (ixcidentification, timestamp), in table order, with their types.
+struct RowColumn {
+  const char* name;
+  const char* type;
+};
+constexpr std::array<RowColumn, 18> kRowColumns = {{
+    {"tipo", "text"},
+    {"posicao", "int"},
+    {"nome", "text"},
+    {"clientes_ativos", "bigint"},
+    {"titulos_ativos", "bigint"},
+    {"valor_ativos", "numeric"},
+    {"clientes_inativos", "bigint"},
+    {"titulos_inativos", "bigint"},
+    {"valor_inativos", "numeric"},
+    {"datavencimento", "timestamp"},
+    {"dias_atraso", "int"},
+    {"idcliente", "int"},
+    {"razaosocial", "text"},
+    {"filial", "text"},
+    {"cidade", "text"},
+    {"statuscliente", "int"},
+    {"valoratraso", "float8"},
+    {"titulosatraso", "int"},
+}};
 
 using Text = std::optional<std::string>;
 using RowTexts = std::array<Text, kRowColumns.size()>;
@@ -56,39 +76,76 @@ RowTexts group_row(const char* tipo, std::size_t posicao, const GroupSummary& g)
 }
 
 RowTexts debtor_row(std::size_t posicao, const Debtor& d) {
-  return {"devedor",     std::to_string(posicao),
-          std::nullopt,  std::nullopt,
-          std::nullopt,  std::nullopt,
-          std::nullopt,  std::nullopt,
-          std::nullopt,  text(d.vencimento),
-          text(d.dias_atraso), text(d.idcliente),
-          d.razaosocial, d.filial,
-          d.cidade,      text(d.statuscliente),
-          float8_text(d.valoratraso), text(d.titulosatraso)};
+  return {"devedor",
+          std::to_string(posicao),
+          std::nullopt,
+          std::nullopt,
+          std::nullopt,
+          std::nullopt,
+          std::nullopt,
+          std::nullopt,
+          std::nullopt,
+          text(d.vencimento),
+          text(d.dias_atraso),
+          text(d.idcliente),
+          d.razaosocial,
+          d.filial,
+          d.cidade,
+          text(d.statuscliente),
+          float8_text(d.valoratraso),
+          text(d.titulosatraso)};
 }
 
-std::vector<RowTexts> rows_of(const RunSummary& summary) {
-  std::vector<RowTexts> rows;
-  rows.push_back(group_row("total", 0, summary.total));
-  for (std::size_t i = 0; i < summary.filiais.size(); ++i) rows.push_back(group_row("filial", i + 1, summary.filiais[i]));
-  for (std::size_t i = 0; i < summary.cidades.size(); ++i) rows.push_back(group_row("cidade", i + 1, summary.cidades[i]));
-  for (std::size_t i = 0; i < summary.devedores.size(); ++i) rows.push_back(debtor_row(i + 1, summary.devedores[i]));
-  return rows;
-}
-
-// "INSERT INTO ixc_clientes_resumo (...) VALUES ($1, $2, $3, ...), ($1, $2, $21, ...)"
-// for `rows` rows: each row's own values numbered after the two shared ones.
-std::string insert_statement(std::size_t rows) {
-  std::string sql = "INSERT INTO " + kTable + " (ixcidentification, timestamp";
-  for (const char* column : kRowColumns) sql.append(", ").append(column);
-  sql += ") VALUES ";
-  std::size_t n = 3;
-  for (std::size_t r = 0; r < rows; ++r) {
-    sql += r ? ", ($1, $2" : "($1, $2";
-    for (std::size_t c = 0; c < kRowColumns.size(); ++c, ++n) sql += ", $" + std::to_string(n);
-    sql += ')';
+// The array input texts of the columns, a row at a time: each element
+// quoted, its quotes and backslashes escaped, NULL for none.
+class ColumnArrays {
+ public:
+  void add(const RowTexts& row) {
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      std::string& text = texts_[c];
+      text += text.empty() ? '{' : ',';
+      if (!row[c]) {
+        text += "NULL";
+        continue;
+      }
+      text += '"';
+      for (const char ch : *row[c]) {
+        if (ch == '"' || ch == '\\') text += '\\';
+        text += ch;
+      }
+      text += '"';
+    }
   }
-  return sql;
+  // The texts, closed; the object is spent.
+  std::array<std::string, kRowColumns.size()> finish() && {
+    for (std::string& text : texts_) text += text.empty() ? "{}" : "}";
+    return std::move(texts_);
+  }
+
+ private:
+  std::array<std::string, kRowColumns.size()> texts_;
+};
+
+std::array<std::string, kRowColumns.size()> column_arrays(const RunSummary& summary) {
+  ColumnArrays arrays;
+  arrays.add(group_row("total", 0, summary.total));
+  for (std::size_t i = 0; i < summary.filiais.size(); ++i) arrays.add(group_row("filial", i + 1, summary.filiais[i]));
+  for (std::size_t i = 0; i < summary.cidades.size(); ++i) arrays.add(group_row("cidade", i + 1, summary.cidades[i]));
+  for (std::size_t i = 0; i < summary.devedores.size(); ++i) arrays.add(debtor_row(i + 1, summary.devedores[i]));
+  return std::move(arrays).finish();
+}
+
+// The insert of every row of a summary in one statement, whatever their
+// number: $1 and $2 the shared values, then one array per column, read
+// back as rows by unnest. The server parses a few arrays, where a VALUES
+// list costs it a parameter and more per value.
+std::string insert_statement() {
+  std::string sql = "INSERT INTO " + kTable + " (ixcidentification, timestamp";
+  for (const RowColumn& column : kRowColumns) sql.append(", ").append(column.name);
+  sql += ") SELECT $1::text, $2::timestamp, * FROM unnest(";
+  for (std::size_t c = 0; c < kRowColumns.size(); ++c)
+    sql.append(c ? ", $" : "$").append(std::to_string(c + 3)).append("::").append(kRowColumns[c].type).append("[]");
+  return sql + ")";
 }
 
 }  // namespace
@@ -113,15 +170,10 @@ void queue_summary(Pipeline& pipeline, const RunSummary& summary, std::string_vi
   // two runs never wait for each other here.
   pipeline.exec("DELETE FROM " + kTable + " WHERE ctid = ANY (ARRAY(SELECT ctid FROM " + kTable +
                 " WHERE timestamp < NOW() - INTERVAL '1 day' FOR UPDATE SKIP LOCKED))");
-  const std::vector<RowTexts> rows = rows_of(summary);
-  std::vector<const char*> values;
-  for (std::size_t first = 0; first < rows.size(); first += kPageRows) {
-    const std::size_t count = std::min(kPageRows, rows.size() - first);
-    values.assign(shared, shared + 2);
-    for (std::size_t r = first; r < first + count; ++r)
-      for (const Text& value : rows[r]) values.push_back(value ? value->c_str() : nullptr);
-    pipeline.exec(insert_statement(count), static_cast<int>(values.size()), values.data());
-  }
+  const auto arrays = column_arrays(summary);
+  std::vector<const char*> values(shared, shared + 2);
+  for (const std::string& array : arrays) values.push_back(array.c_str());
+  pipeline.exec(insert_statement(), static_cast<int>(values.size()), values.data());
 }
 
 }  // namespace cobrix::store

@@ -39,8 +39,8 @@ std::string create_summary_table_statement();
 // transaction-level advisory lock, the delete of its rows and of every
 // installation's rows older than a day (the rows other runs are replacing
 // at that moment are skipped, never waited for), then the summary's rows
-// in pages of at most 1000 rows. The texts of `summary` must hold no NUL
-// byte (the upsert of the same records has already refused one).
+// in one statement. The texts of `summary` must hold no NUL byte (the
+// upsert of the same records has already refused one).
 void queue_summary(Pipeline& pipeline, const RunSummary& summary, std::string_view identification);
 
 }  // namespace cobrix::store
