@@ -164,7 +164,12 @@ void queue_summary(Pipeline& pipeline, const RunSummary& summary, std::string_vi
   const std::string id(identification);
   const std::string stamp = format_datetime(summary.timestamp);
   const char* const shared[] = {id.c_str(), stamp.c_str()};
-  pipeline.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSummaryLockClass) + ", hashtext($1))", 1, shared);
+  // A summary is written anew by every run: a commit that a crash loses
+  // costs nothing that the next run does not bring back, so the commit does
+  // not wait for its flush to disk.
+  pipeline.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSummaryLockClass) +
+                    ", hashtext($1)), set_config('synchronous_commit', 'off', true)",
+                1, shared);
   pipeline.exec("DELETE FROM " + kTable + " WHERE ixcidentification = $1", 1, shared);
   // Rows that another run is replacing are locked by it: skipped, so that
   // two runs never wait for each other here.

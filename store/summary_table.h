@@ -36,7 +36,9 @@ std::string create_summary_table_statement();
 // commits at the segment's Sync, which the caller queues, or rolls back
 // entirely when a command fails), the replacement of installation
 // `identification`'s summary by `summary`: under the installation's
-// transaction-level advisory lock, the delete of its rows and of every
+// transaction-level advisory lock and with an asynchronous commit (a
+// summary that a crash loses, the next run writes again), the delete of
+// its rows and of every
 // installation's rows older than a day (the rows other runs are replacing
 // at that moment are skipped, never waited for), then the summary's rows
 // in one statement. The texts of `summary` must hold no NUL byte (the
