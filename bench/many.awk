@@ -85,6 +85,9 @@ END {
     sm = ""
     for (i = 1; i <= nl; i++) if (n[lv[i], "after.summary_ok"]) sm = sm sprintf("%s%d rows %s", sm ? ", " : "", v[lv[i], "other_rows", 0], tally(lv[i], "after.summary_ok"))
     if (sm) printf "Summaries of the after runs that are the run's, of all its rows: %s; computing one: %s s (beside %d rows).\n", sm, cell(g, "after.summary", "%.3f"), v[g, "other_rows", 0]
+    ra = ""
+    for (i = 1; i <= nl; i++) if (n[lv[i], "after.retention_alone"]) ra = ra sprintf("%s%d rows %.3f s", ra ? ", " : "", v[lv[i], "other_rows", 0], v[lv[i], "after.retention_alone", 0])
+    if (ra) printf "The retention delete alone (psql, after the after runs, the stale rows put back): %s.\n", ra
     queries_table()
   }
   if (wav) wave_table()

@@ -311,6 +311,12 @@ SQL
       # which ran seconds ago, and for the other installation whose run is
       # nearest an hour old.
       if [ "$build" = after ]; then
+        # The retention delete alone, as the run sends it (the after runs
+        # send it in one round trip with the summary's write).
+        pg -d "$db" -v stale="$stale" -f "$here/stale_rows.sql" > /dev/null
+        record "$group" after.retention_alone 0 "$(printf '\\timing on\nBEGIN;\nSET LOCAL jit = off;\n%s\nCOMMIT;\n' \
+          "DELETE FROM ixc_clientes WHERE timestamp < NOW() - INTERVAL '1 day';" | pg -d "$db" |
+          sed -n 's/^Time: \([0-9.]*\) ms.*/\1/p' | awk 'NR == 3 { printf "%.6f", $1 / 1000 }')"
         time_queries "$group" "$own" recent
         [ "$level" -gt 0 ] && time_queries "$group" "$(printf 'outra-%04d' $((level / 20000 < 60 ? level / 20000 : 60)))" hour
       fi

@@ -79,7 +79,7 @@ has "depois contra antes" "$scratch/ways.md" "| 1.25 (0.50–2.00) | 1.75 (0.50�
   tsv crowded-1000 after.stale_left 1 0  crowded-1000 after.stale_left 2 0
   tsv crowded-1000 after.others_kept 1 1  crowded-1000 after.others_kept 2 0
   tsv crowded-1000 after.summary_ok 1 1  crowded-1000 after.summary_ok 2 0
-  tsv crowded-1000 age_min.hour 0 60.5
+  tsv crowded-1000 age_min.hour 0 60.5  crowded-1000 after.retention_alone 0 0.0042
   tsv crowded-1000 query.old.totais.recent 1 0.5  crowded-1000 query.old.totais.recent 2 0.7
   tsv crowded-1000 query.old.totais.recent.seq_scan 0 1  crowded-1000 query.old.totais.hour.seq_scan 0 1
   tsv crowded-1000 query.old.totais.hour 1 2.0  crowded-1000 query.old.totais.hour 2 2.2
@@ -111,6 +111,7 @@ has "lotada contra sozinha" "$scratch/many.md" \
   "| 1000 | after (index) | 2.5 | 2.500 (2.000–3.000) | 2.50 (2.00–3.00) | – | – | 0.600 (0.500–0.700) | 2/2 | – | 0 (0–0) | 1/2 |"
 has "dados do gráfico" "$scratch/many.dat" "1000 1100 2.5 - 0.6 2.5 - -"
 has "resumos conferidos" "$scratch/many.md" "the run's, of all its rows: 1000 rows 1/2;"
+has "apagamento sozinho" "$scratch/many.md" "the stale rows put back): 1000 rows 0.004 s."
 has "consultas: resumo" "$scratch/many.md" "| 1000 | cobrix.resumo | 0.0030 (0.0020–0.0040) / 0.0010 | 0 | 0.0040 (0.0030–0.0050) / – | 60.5 | 0 |"
 has "consultas: antiga" "$scratch/many.md" "| 1000 | old.totais | 0.6000 (0.5000–0.7000) / – | 1 | 2.1000 (2.0000–2.2000) / – | 60.5 | 1 |"
 # One summary query over 20 ms at one installation misses the goal.
