@@ -51,7 +51,8 @@ END {
     base = "crowded-0"; nb = split(builds, bl, ",")
     for (i = 2; i <= nl; i++) for (b = 1; b <= nb; b++) ratio2(lv[i], base, bl[b])
     printf "\n### One installation (isp-01, %d overdue) among other installations' rows (%s; %d stale rows put back before each run)\n\n", v["isp-01", "overdue", 0], via, stale
-    print "after: the working tree, with the retention index (built by the fill step); before: " (rev != "" ? rev : "the before build") ", without it."
+    print "after: the working tree; before: " (rev != "" ? rev : "the before build") "; (index): with the retention index, built by the fill step."
+    print "Wall and delete of after include its summary: computing it (phase summary) and writing it in the delete's round trip."
     print ""
     print "| rows of other installations | build | table, MiB | wall | × alone | query+fetch | upsert | delete | ended OK | own rows exact | stale rows left | other rows kept |"
     print "|---|---|---|---|---|---|---|---|---|---|---|---|"
@@ -81,6 +82,13 @@ END {
       printf "Goals beside %d rows (after): wall ≤ 1.2 × alone: %s × (%s); delete ≤ 0.05 s: %s s (%s).\n", v[g, "other_rows", 0],
         sprintf("%.2f", stat(g, "after.x", "med")), stat(g, "after.x", "med") <= 1.2 ? "met" : "not met",
         sprintf("%.3f", stat(g, "after.delete", "med")), stat(g, "after.delete", "med") <= 0.05 ? "met" : "not met"
+    sm = ""
+    for (i = 1; i <= nl; i++) if (n[lv[i], "after.summary_ok"]) sm = sm sprintf("%s%d rows %s", sm ? ", " : "", v[lv[i], "other_rows", 0], tally(lv[i], "after.summary_ok"))
+    if (sm) printf "Summaries of the after runs that are the run's, of all its rows: %s; computing one: %s s (beside %d rows).\n", sm, cell(g, "after.summary", "%.3f"), v[g, "other_rows", 0]
+    ra = ""
+    for (i = 1; i <= nl; i++) if (n[lv[i], "after.retention_alone"]) ra = ra sprintf("%s%d rows %.3f s", ra ? ", " : "", v[lv[i], "other_rows", 0], v[lv[i], "after.retention_alone", 0])
+    if (ra) printf "The retention delete alone (psql, after the after runs, the stale rows put back): %s.\n", ra
+    queries_table()
   }
   if (wav) wave_table()
 }
@@ -135,4 +143,38 @@ function wave_table(   i, g, r, k, ms, mm, key, w, a, ok, rows, t, serial) {
   printf "| in the wave ÷ alone | %s | %s | | | | | | | | |\n", cell("wave", "p50.x", "%.2f"), cell("wave", "p95.x", "%.2f")
   printf "\nThe wave, first start to last end: %s s; the same runs one after the other (sum alone): %s s.\n",
     cell("wave", "makespan", "%.3f"), cell("wave", "serial", "%.3f")
+}
+# The readers' queries after the after build's runs, per level: the former
+# totals query over ixc_clientes and the summary's two, for isp-01 (ran
+# seconds before) and for the other installation whose run is nearest an
+# hour old; each in a session of its own.
+function queries_table(   i, g, q, nq, qn, any, seq, met) {
+  nq = split("old.totais cobrix.resumo cobrix.totais", qn, " ")
+  for (i = 1; i <= nl; i++) if (n[lv[i], "query.old.totais.recent"]) any = 1
+  if (!any) return
+  print "\n#### The readers' queries beside those rows\n"
+  print "Seconds, psql's \\timing: first / warm, each repetition in a session of its own as a Zabbix ODBC"
+  print "check opens one, first its first query (catalog caches cold), warm the same query again. old.totais"
+  print "is the former totals query over ixc_clientes, cobrix.resumo and cobrix.totais those of"
+  print "contrib/zabbix/queries.sql over ixc_clientes_resumo (20 debtors). seq: sequential scans in its plan (plans.txt)."
+  print ""
+  print "| rows of other installations | query | isp-01 (ran seconds ago) | seq | the installation that ran an hour ago | age, min | seq |"
+  print "|---|---|---|---|---|---|---|"
+  for (i = 1; i <= nl; i++) {
+    g = lv[i]
+    for (q = 1; q <= nq; q++)
+      printf "| %d | %s | %s | %s | %s | %s | %s |\n", v[g, "other_rows", 0], qn[q],
+        cell(g, "query." qn[q] ".recent", "%.4f") " / " cell(g, "query." qn[q] ".recent.warm", "%.4f"),
+        ((g, "query." qn[q] ".recent.seq_scan", 0) in v) ? v[g, "query." qn[q] ".recent.seq_scan", 0] : "–",
+        cell(g, "query." qn[q] ".hour", "%.4f") " / " cell(g, "query." qn[q] ".hour.warm", "%.4f"),
+        ((g, "age_min.hour", 0) in v) ? v[g, "age_min.hour", 0] : "–",
+        ((g, "query." qn[q] ".hour.seq_scan", 0) in v) ? v[g, "query." qn[q] ".hour.seq_scan", 0] : "–"
+  }
+  g = lv[nl]; seq = 0; met = 1
+  for (q = 2; q <= nq; q++) {
+    seq += v[g, "query." qn[q] ".recent.seq_scan", 0] + v[g, "query." qn[q] ".hour.seq_scan", 0]
+    if (stat(g, "query." qn[q] ".recent", "max") > 0.02 || stat(g, "query." qn[q] ".hour", "max") > 0.02) met = 0
+  }
+  printf "\nGoal beside %d rows: each summary query within 0.020 s (first, every repetition), without a sequential scan: %s.\n",
+    v[g, "other_rows", 0], (met && seq == 0) ? "met" : "not met"
 }

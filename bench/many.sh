@@ -208,50 +208,45 @@ if want_part together; then
   done
 fi
 
-# Rows of other installations, FIRST..LAST of one numbering: installations
-# of 20,000 rows (outra-0001, ...), values shaped like the generated
-# customers', stamped within the last 12 hours.
-fill_sql() {
-  cat <<SQL
-INSERT INTO ixc_clientes (idcliente, idcontrato, razaosocial, cpfcnpj, contatocliente, valoratraso, titulosatraso,
-                          statuscliente, datacadastro, datavencimento, filial, cidade, bairro, tipocliente,
-                          ixcidentification, timestamp)
-SELECT (g - 1) % 20000 + 1, 100000 + g % 900000,
-       (ARRAY['Maria','José','Ana','João','Antônio','Francisca','Luíza','Conceição','Raimundo','Sebastião'])[1 + g % 10]
-         || ' ' || (ARRAY['da Silva','dos Santos','de Oliveira','Gonçalves','Araújo','D''Ávila','Conceição','Ribeiro'])[1 + (g / 10) % 8]
-         || ' ' || (ARRAY['Pereira','Lima','Ferreira','Sousa','Carvalho','Gomes','Martins','Rocha'])[1 + (g / 80) % 8],
-       CASE WHEN g % 5 = 0
-            THEN lpad((g % 100)::text, 2, '0') || '.' || lpad((g * 7 % 1000)::text, 3, '0') || '.'
-                 || lpad((g * 13 % 1000)::text, 3, '0') || '/0001-' || lpad((g % 97)::text, 2, '0')
-            ELSE lpad((g * 7 % 1000)::text, 3, '0') || '.' || lpad((g * 13 % 1000)::text, 3, '0') || '.'
-                 || lpad((g * 17 % 1000)::text, 3, '0') || '-' || lpad((g % 97)::text, 2, '0') END,
-       CASE WHEN g % 10 = 0 THEN NULL
-            ELSE '(' || (11 + g % 89) || ') 9' || lpad((g % 10000)::text, 4, '0') || '-' || lpad((g * 31 % 10000)::text, 4, '0') END,
-       round((49.9 + (g % 1000) * 0.731)::numeric, 2)::float8, 1 + g % 12, (g % 7 <> 0)::int,
-       CASE WHEN g % 50 = 0 THEN NULL ELSE timestamp '2010-01-01' + (g % 5000) * interval '1 day' END,
-       current_date - (1 + g % 180),
-       'Filial ' || (1 + g % 42) || ' Telecomunicações Ltda',
-       (ARRAY['São Paulo','Belo Horizonte','Goiânia','Ribeirão Preto','Uberlândia','Campinas','Maringá','Feira de Santana'])[1 + g % 8],
-       CASE WHEN g % 20 = 0 THEN NULL ELSE 'Bairro ' || (1 + g % 300) END,
-       (ARRAY['Pessoa Física','Pessoa Jurídica','Condomínio','Empresa','Órgão público','Revenda','Cortesia','Funcionário'])[1 + g % 8],
-       'outra-' || lpad(((g - 1) / 20000 + 1)::text, 4, '0'),
-       localtimestamp - random() * interval '12 hours'
-  FROM generate_series($1, $2) g;
-SQL
+# The Zabbix readers' query NAME of contrib/zabbix/queries.sql, or the
+# former totals query (old.totais), for installation HOST, 20 debtors.
+reader_sql() {
+  if [ "$1" = old.totais ]; then grep -v '^--' "$here/old_totals_query.sql"
+  else awk -v name="$1" '/^-- query: /{ inside = ($3 == name); next } inside && !/^--/' "$top/contrib/zabbix/queries.sql"
+  fi | sed -e "s/{HOST.HOST}/$2/g" -e 's/{\$COBRIX.TOP.N}/20/g'
 }
-# STALE rows of an installation no longer monitored, past the retention age.
-stale_sql() {
-  cat <<SQL
-INSERT INTO ixc_clientes (idcliente, razaosocial, valoratraso, titulosatraso, statuscliente, ixcidentification, timestamp)
-SELECT g, 'Cliente Desativado ' || g, 99.9, 1, 1, 'desativada', localtimestamp - interval '2 days' - random() * interval '1 day'
-  FROM generate_series(1, $stale) g
-    ON CONFLICT (idcliente, ixcidentification) DO UPDATE SET timestamp = EXCLUDED.timestamp;
-SQL
+# Times each reader's query REPS times for installation HOST, each time in a
+# session of its own as a Zabbix ODBC check opens one (psql's \timing: the
+# query's round trip), recorded under GROUP as query.NAME.LABEL (the new
+# session's first query, its catalog caches cold) and query.NAME.LABEL.warm
+# (the same query again); its plan goes to plans.txt and whether that reads
+# a table whole to query.NAME.LABEL.seq_scan.
+#   usage: time_queries GROUP HOST LABEL
+time_queries() {
+  local group=$1 host=$2 label=$3 name sql rep first warm plan
+  record "$group" "age_min.$label" 0 "$(pg_value "$db" -v host="$host" <<< \
+    "SELECT round(extract(epoch FROM localtimestamp - max(timestamp)) / 60, 1) FROM ixc_clientes WHERE ixcidentification = :'host'")"
+  for name in old.totais cobrix.resumo cobrix.totais; do
+    sql=$(reader_sql "$name" "$host")
+    for rep in $(seq 1 "$reps"); do
+      read -r -d '' first warm < <(printf '\\timing on\n\\o /dev/null\n%s;\n%s;\n' "$sql" "$sql" | pg -d "$db" |
+        sed -n 's/^Time: \([0-9.]*\) ms.*/\1/p') || true
+      record "$group" "query.$name.$label" "$rep" "$(awk -v m="$first" 'BEGIN { printf "%.6f", m / 1000 }')"
+      record "$group" "query.$name.$label.warm" "$rep" "$(awk -v m="$warm" 'BEGIN { printf "%.6f", m / 1000 }')"
+    done
+    plan=$(printf 'EXPLAIN (COSTS OFF) %s;\n' "$sql" | pg_value "$db")
+    record "$group" "query.$name.$label.seq_scan" 0 "$(grep -c 'Seq Scan' <<< "$plan" || true)"
+    { echo "$group, $name, $label ($host):"; sed 's/^/    /' <<< "$plan"; } >> "$out/plans.txt"
+  done
 }
+# The before build meets the table as that revision leaves it: with the
+# retention index when it builds the index itself.
+before_indexes=0
+git -C "$top" grep -q ixc_clientes_timestamp_idx "$before_commit" -- store && before_indexes=1
 
 if want_part crowded; then
   own=$(name_of 1)
-  pg -d "$db" -c "DROP TABLE IF EXISTS ixc_clientes" > /dev/null
+  pg -d "$db" -c "DROP TABLE IF EXISTS ixc_clientes, ixc_clientes_resumo" > /dev/null
   cobrix_run "$cobrix" "${ixc[1]}" "$port" "$db" "$own" "$work/ref" || { echo "many.sh: $own falhou" >&2; exit 1; }
   : > "$out/plans.txt"
   have=0
@@ -262,19 +257,20 @@ if want_part crowded; then
       t0=$(now)
       for ((first = have + 1; first <= level; first += 1000000)); do
         last=$((first + 999999)); [ "$last" -le "$level" ] || last=$level
-        fill_sql "$first" "$last" | pg -d "$db" > /dev/null
+        pg -d "$db" -v first="$first" -v last="$last" -f "$here/fill_others.sql" > /dev/null
       done
+      pg -d "$db" -f "$here/fill_summaries.sql" > /dev/null
       record "$group" fill_s 0 "$(elapsed "$t0" "$(now)")"
       have=$level
     fi
     record "$group" other_rows 0 "$level"
     for build in "${build_list[@]}"; do
-      # The table as each build meets it: the working tree's with the
-      # retention index, built here by the table's owner (beside millions of
-      # rows a run would start a concurrent build and not wait for it, so
-      # the measured runs would race the build), the before build's without.
+      # The table as each build meets it: with the retention index, built
+      # here by the table's owner (beside millions of rows a run would start
+      # a concurrent build and not wait for it, so the measured runs would
+      # race the build), but for a before build that does not know it.
       t0=$(now)
-      if [ "$build" = after ]; then
+      if [ "$build" = after ] || [ "$before_indexes" = 1 ]; then
         absent=$(pg_value "$db" -c "SELECT to_regclass('ixc_clientes_timestamp_idx') IS NULL")
         pg -d "$db" -c "CREATE INDEX IF NOT EXISTS ixc_clientes_timestamp_idx ON ixc_clientes (timestamp)" > /dev/null
         [ "$absent" = t ] && record "$group" index_s 0 "$(elapsed "$t0" "$(now)")"
@@ -283,7 +279,7 @@ if want_part crowded; then
       fi
       # What autovacuum would do after such a load, done now so that it does
       # not run in the middle of a measured run; the checkpoint likewise.
-      pg -d "$db" -c "VACUUM (ANALYZE) ixc_clientes" -c "CHECKPOINT" > /dev/null
+      pg -d "$db" -c "VACUUM (ANALYZE) ixc_clientes, ixc_clientes_resumo" -c "CHECKPOINT" > /dev/null
       record "$group" "$build.index" 0 "$(pg_value "$db" -c "SELECT (to_regclass('ixc_clientes_timestamp_idx') IS NOT NULL)::int")"
       record "$group" "$build.table_mib" 0 "$(pg_value "$db" -c "SELECT round(pg_total_relation_size('ixc_clientes') / 1048576.0, 1)")"
       { echo "$level rows of other installations, $build:"
@@ -291,7 +287,7 @@ if want_part crowded; then
       } >> "$out/plans.txt"
       echo "lotada: $own ($build) com $level linhas de outras instalações, $reps repetições..." >&2
       for rep in $(seq 1 "$reps"); do
-        stale_sql | pg -d "$db" > /dev/null
+        pg -d "$db" -v stale="$stale" -f "$here/stale_rows.sql" > /dev/null
         alone "$group" "$build" "$rep" 1 "$build"
         # The retention delete removed the stale rows, and nothing else.
         read -r left others < <(pg_value "$db" -F ' ' -v own="$own" <<'SQL'
@@ -302,7 +298,28 @@ SQL
 )
         record "$group" "$build.stale_left" "$rep" "$left"
         record "$group" "$build.others_kept" "$rep" "$([ "$others" = "$level" ] && echo 1 || echo 0)"
+        # The after build's summary: the run's, of every one of its rows.
+        [ "$build" = after ] && record "$group" after.summary_ok "$rep" "$(pg_value "$db" -v own="$own" <<'SQL'
+SELECT (s.timestamp = r.timestamp AND s.clientes_ativos + s.clientes_inativos = r.count)::int
+  FROM ixc_clientes_resumo s,
+       (SELECT max(timestamp) AS timestamp, count(*) FROM ixc_clientes WHERE ixcidentification = :'own') r
+ WHERE s.ixcidentification = :'own' AND s.tipo = 'total';
+SQL
+)"
       done
+      # The readers' queries, right after this build's runs: for isp-01,
+      # which ran seconds ago, and for the other installation whose run is
+      # nearest an hour old.
+      if [ "$build" = after ]; then
+        # The retention delete alone, as the run sends it (the after runs
+        # send it in one round trip with the summary's write).
+        pg -d "$db" -v stale="$stale" -f "$here/stale_rows.sql" > /dev/null
+        record "$group" after.retention_alone 0 "$(printf '\\timing on\nBEGIN;\nSET LOCAL jit = off;\n%s\nCOMMIT;\n' \
+          "DELETE FROM ixc_clientes WHERE timestamp < NOW() - INTERVAL '1 day';" | pg -d "$db" |
+          sed -n 's/^Time: \([0-9.]*\) ms.*/\1/p' | awk 'NR == 3 { printf "%.6f", $1 / 1000 }')"
+        time_queries "$group" "$own" recent
+        [ "$level" -gt 0 ] && time_queries "$group" "$(printf 'outra-%04d' $((level / 20000 < 60 ? level / 20000 : 60)))" hour
+      fi
     done
   done
 fi

@@ -1,5 +1,7 @@
 #include "store/pipeline.h"
 
+#include <utility>
+
 namespace cobrix::store {
 
 Pipeline::Pipeline(PGconn* conn) : conn_(conn) {
@@ -8,7 +10,7 @@ Pipeline::Pipeline(PGconn* conn) : conn_(conn) {
 
 Pipeline::~Pipeline() {
   if (!open_) return;
-  if (PQpipelineSync(conn_) == 1) (void)drain();
+  if (PQpipelineSync(conn_) == 1) (void)drain_segments();
   PQexitPipelineMode(conn_);
 }
 
@@ -31,15 +33,25 @@ void Pipeline::exec_prepared(const std::string& name, int count, const char* con
 
 void Pipeline::flush() {
   if (PQflush(conn_) != 0) throw PgError(connection_message(conn_), "");
-  read_arrived();
+  if (segments_.empty()) read_arrived();
 }
 
 void Pipeline::finish() {
+  for (std::optional<PgError>& failure : finish_segments())
+    if (failure) throw *failure;
+}
+
+void Pipeline::sync() {
+  if (PQpipelineSync(conn_) != 1) throw PgError(connection_message(conn_), "");
+  segments_.push_back(std::exchange(unanswered_, 0));
+}
+
+std::vector<std::optional<PgError>> Pipeline::finish_segments() {
   open_ = false;
   if (PQpipelineSync(conn_) != 1) throw PgError(connection_message(conn_), "");
-  std::optional<PgError> failure = drain();
-  if (PQexitPipelineMode(conn_) != 1 && !failure) failure = PgError(connection_message(conn_), "");
-  if (failure) throw *failure;
+  std::vector<std::optional<PgError>> failures = drain_segments();
+  if (PQexitPipelineMode(conn_) != 1 && !failures.back()) failures.back() = PgError(connection_message(conn_), "");
+  return failures;
 }
 
 void Pipeline::note(PGresult* raw) {
@@ -70,7 +82,20 @@ std::optional<PgError> Pipeline::drain() {
   const PgResult sync(PQgetResult(conn_));
   if ((!sync || PQresultStatus(sync.get()) != PGRES_PIPELINE_SYNC) && !first_failure_)
     first_failure_ = sync ? result_error(conn_, sync.get()) : PgError(connection_message(conn_), "");
-  return std::move(first_failure_);
+  return std::exchange(first_failure_, std::nullopt);
+}
+
+// Every segment's answers in turn, the Sync sent last ending the commands
+// queued since the last sync().
+std::vector<std::optional<PgError>> Pipeline::drain_segments() {
+  segments_.push_back(std::exchange(unanswered_, 0));
+  std::vector<std::optional<PgError>> failures;
+  for (const int commands : segments_) {
+    unanswered_ = commands;
+    failures.push_back(drain());
+  }
+  segments_.clear();
+  return failures;
 }
 
 }  // namespace cobrix::store

@@ -1,12 +1,13 @@
 #pragma once
 // Commands queued on one connection in libpq's pipeline mode and answered
-// together after a single Sync: one round trip for all of them, however
+// together after the last Sync: one round trip for all of them, however
 // many there are.
 
 #include <libpq-fe.h>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "store/pg_connection.h"
 
@@ -45,15 +46,32 @@ class Pipeline {
   // SQLSTATE), or of a connection lost on the way.
   void finish();
 
+  // Ends a segment: queues a Sync after the commands queued since the start
+  // or the previous sync(), so that a failure among them skips only the rest
+  // of that segment and the next one runs. A segment without BEGIN is one
+  // implicit transaction: committed at its Sync, or rolled back there when a
+  // command failed. One that leaves an explicit transaction aborted keeps
+  // it open, so every later segment fails too. Nothing is sent yet, and no
+  // flush() may follow.
+  void sync();
+  // finish() for a pipeline cut into segments by sync(): the failure of
+  // each segment in order, the commands after the last sync() being the
+  // last one, and none for a segment whose every command succeeded (or a
+  // connection lost on the way). Throws PgError only when the final Sync
+  // cannot be sent.
+  std::vector<std::optional<PgError>> finish_segments();
+
  private:
   void sent(int ok);
   void note(PGresult* raw);
   void read_arrived();
   std::optional<PgError> drain();
+  std::vector<std::optional<PgError>> drain_segments();
 
   PGconn* conn_;
   int unanswered_ = 0;                    // commands queued whose answer is not read yet
   std::optional<PgError> first_failure_;  // the first command that failed
+  std::vector<int> segments_;             // the commands of each segment ended by sync()
   bool open_ = true;
 };
 

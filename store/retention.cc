@@ -86,21 +86,11 @@ TableState table_state(PGconn* conn) {
   return state;
 }
 
-void delete_stale_rows(PGconn* conn) {
-  Pipeline pipeline(conn);
+void queue_stale_delete(Pipeline& pipeline, PGconn* conn) {
   pipeline.exec("BEGIN");
   if (PQserverVersion(conn) >= 110000) pipeline.exec("SET LOCAL jit = off");
   pipeline.exec(kRetentionDelete);
   pipeline.exec("COMMIT");
-  try {
-    pipeline.finish();
-  } catch (const PgError&) {
-    try {
-      request_rollback(conn);  // the refused delete's transaction
-    } catch (const PgError&) {
-    }
-    throw;
-  }
 }
 
 void create_small_retention_index(PGconn* conn, const TableState& state, std::ostream& out) {

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <ostream>
 
+#include "store/pipeline.h"
+
 namespace cobrix::store {
 
 inline constexpr const char* kRetentionIndex = "ixc_clientes_timestamp_idx";
@@ -47,14 +49,15 @@ struct TableState {
 // Throws PgError when the query fails.
 TableState table_state(PGconn* conn);
 
-// Deletes every row, of any installation, not refreshed for more than a
-// day: "DELETE FROM ixc_clientes WHERE timestamp < NOW() - INTERVAL '1 day';"
-// in a transaction of its own with JIT compilation off (beside millions of
-// rows the planner's estimate for the oldest rows can be coarse enough to
-// compile the statement, which then costs more than the rows it deletes),
-// all in one round trip. Throws PgError when the server refuses it; nothing
-// is deleted then and no transaction is left open.
-void delete_stale_rows(PGconn* conn);
+// Queues the delete of every row, of any installation, not refreshed for
+// more than a day: "DELETE FROM ixc_clientes WHERE timestamp < NOW() -
+// INTERVAL '1 day';" in a transaction of its own (BEGIN ... COMMIT) with
+// JIT compilation off (beside millions of rows the planner's estimate for
+// the oldest rows can be coarse enough to compile the statement, which then
+// costs more than the rows it deletes), as one segment of `pipeline`. When
+// the server refuses it nothing is deleted, and its transaction stays open
+// and aborted until the caller ends it (request_rollback).
+void queue_stale_delete(Pipeline& pipeline, PGconn* conn);
 
 // Before the upsert: when the table lacks the index, this role may create
 // it and the table holds at most kQuickIndexBytes (a table created by this

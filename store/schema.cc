@@ -1,10 +1,13 @@
 #include "store/schema.h"
 
 #include <cctype>
+#include <optional>
 #include <set>
 
 #include "store/messages.h"
 #include "store/pg_connection.h"
+#include "store/pipeline.h"
+#include "store/summary_table.h"
 
 namespace cobrix::store {
 
@@ -44,15 +47,24 @@ bool refused_but_table_visible(PGconn* conn, const PgError& e) {
   return PQntuples(res.get()) > 0;
 }
 
+// Both creation statements in one round trip, each a segment of its own.
+// The summary table's creation fails for a role that may not create it,
+// which is not this run's failure: the role writes the table if its owner
+// created it, and a write that fails says so then.
 void create_table(PGconn* conn) {
   const std::string sql = create_table_statement();
-  try {
-    exec(conn, sql);
-  } catch (const PgError& e) {
-    if (refused_but_table_visible(conn, e)) return;
-    if (!lost_creation_race(e)) throw;
-    exec(conn, sql);
+  std::optional<PgError> refused;
+  {
+    Pipeline pipeline(conn);
+    pipeline.exec(sql);
+    pipeline.sync();
+    pipeline.exec(create_summary_table_statement());
+    refused = std::move(pipeline.finish_segments().front());
   }
+  if (!refused) return;
+  if (refused_but_table_visible(conn, *refused)) return;
+  if (!lost_creation_race(*refused)) throw *refused;
+  exec(conn, sql);
 }
 
 std::set<std::string, std::less<>> existing_columns(PGconn* conn) {

@@ -55,7 +55,9 @@ std::string add_column_statement(const Column& column);
 // then finds it and does nothing.
 bool lost_creation_race(const PgError& e);
 
-// Creates the table when missing and adds each missing column, printing a
+// Creates the table when missing, and in the same round trip the summary
+// table (store/summary_table.h), whose creation may fail without a word (a
+// role that may not create it), and adds each missing column, printing a
 // "Coluna" line per added column and an "Erro ao adicionar coluna" line per
 // refused one (which is not a failure). The creation statement is retried
 // once when a concurrent run created the table at the same moment (SQLSTATE

@@ -1,10 +1,17 @@
 #include "store/store.h"
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "model/phase_log.h"
 #include "store/messages.h"
 #include "store/pg_connection.h"
+#include "store/pipeline.h"
 #include "store/retention.h"
 #include "store/schema.h"
+#include "store/summary.h"
+#include "store/summary_table.h"
 #include "store/upsert.h"
 
 namespace cobrix {
@@ -60,14 +67,37 @@ bool sendPostgresClientes(const RecordList& descobertaClientes, const RunSetting
     say(out, "Registros antigos mantidos: o UPSERT não foi concluído.");
     return false;
   }
+  // The run's summary and the retention delete travel in one round trip,
+  // each a segment of its own, so that neither's failure skips the other.
+  // A failed summary leaves the installation's previous one: the rows are
+  // stored all the same.
+  const store::RunSummary summary = [&] {
+    const PhaseTimer timer("summary");
+    return store::summarize(descobertaClientes, timestamp_now);
+  }();
+  std::vector<std::optional<store::PgError>> failures;
   try {
     const PhaseTimer timer("delete");
-    store::delete_stale_rows(conn.get());
-    say(out, "Registros antigos (mais de 1 dia) apagados.");
+    store::Pipeline pipeline(conn.get());
+    store::queue_summary(pipeline, summary, settings.zabbix_host);
+    pipeline.sync();
+    store::queue_stale_delete(pipeline, conn.get());
+    failures = pipeline.finish_segments();
   } catch (const std::exception& e) {
     say_error(out, "Erro ao apagar registros antigos: ", e);
     return false;
   }
+  if (failures.front())
+    say_error(out, "Erro ao gravar o resumo em " + std::string(store::kSummaryTable) + ": ", *failures.front());
+  if (failures.back()) {
+    try {
+      store::request_rollback(conn.get());  // the refused delete's transaction
+    } catch (const std::exception&) {
+    }
+    say_error(out, "Erro ao apagar registros antigos: ", *failures.back());
+    return false;
+  }
+  say(out, "Registros antigos (mais de 1 dia) apagados.");
   // Last, so that a build never delays this run's own rows.
   store::start_retention_index_build(conn.get(), table, out);
   return true;

@@ -117,7 +117,7 @@ TEST(StoreRetentionIndex, ARunBuildsOnlyWhatItMayAndNeverWaitsOrPrintsForIt) {
     const std::string role = db.name() + "_app";
     if (c.least_privilege) {
       db.exec("CREATE ROLE " + role + " LOGIN PASSWORD 'app-pass'; GRANT SELECT, INSERT, UPDATE, DELETE ON "
-              "ixc_clientes TO " + role);
+              "ixc_clientes, ixc_clientes_resumo TO " + role);
       settings.pg_user = role;
       settings.pg_password = "app-pass";
     }

@@ -177,14 +177,14 @@ TEST(NormalRun, FailedStoreEndsWithoutOKAndWithStatusOne) {
 }
 
 TEST(NormalRun, LeastPrivilegeRoleEndsWithOK) {
-  // The owner's run creates the table; a role holding only the four table
+  // The owner's run creates the tables; a role holding only the four table
   // privileges (PostgreSQL 15's public schema gives it no CREATE) then runs.
   const Installation site;
   ASSERT_EQ(site.run("owner").status, 0);
   const std::string role = testing::unique_database_name("least");
   site.pg("INSERT INTO ixc_clientes (idcliente, ixcidentification, timestamp) VALUES (1, 'stale', now() - "
           "interval '2 days'); CREATE ROLE " + role + " LOGIN PASSWORD 'least-pass'; "
-          "GRANT SELECT, INSERT, UPDATE, DELETE ON ixc_clientes TO " + role);
+          "GRANT SELECT, INSERT, UPDATE, DELETE ON ixc_clientes, ixc_clientes_resumo TO " + role);
   const Captured run = site.run("zbx-least", {.user = role, .password = "least-pass"});
   site.pg("DROP OWNED BY " + role + "; DROP ROLE " + role);
   EXPECT_EQ(run.status, 0) << run.out << run.err;
