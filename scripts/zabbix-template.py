@@ -4,11 +4,18 @@
 The Zabbix 6.0 file is the one that is edited by hand; the 7.0 file is made
 from it: what Zabbix 7.0 itself makes of the 6.0 file when it imports it
 (its import converters from 6.0 to 7.0, for what these templates use), plus
-one thing that only 7.0 has: every item whose check the server, proxy or
+two things that only 7.0 has: every item whose check the server, proxy or
 agent may kill at a timeout (external check, agent item, ODBC query, also as
 discovery rule or prototype) carries the timeout {$COBRIX.TIMEOUT}, which
-each template holding such an item defines. The Zabbix tests on 7.0 check
-that both files mean the same to Zabbix, apart from that timeout.
+each template holding such an item defines; and every discovery rule
+disables what it no longer finds at once (the 6.0 file's prototypes stop
+such items themselves), deleting it after the rule's lifetime as on 6.0.
+The Zabbix tests on 7.0 check that both files mean the same to Zabbix,
+apart from these two.
+
+The SQL of every ODBC item, db.odbc.get[NAME,...], is queries.sql's query
+NAME, to the byte: the script fails, in both uses, when the 6.0 file's
+differs.
 
   usage: zabbix-template.py          writes the 7.0 file
          zabbix-template.py --check  fails if the 7.0 file is not what it would write
@@ -22,6 +29,7 @@ import yaml
 ZABBIX = Path(__file__).resolve().parent.parent / "contrib" / "zabbix"
 SOURCE = ZABBIX / "cobrix_template.yaml"
 TARGET = ZABBIX / "cobrix_template_7.0.yaml"
+QUERIES = ZABBIX / "queries.sql"
 
 # The item types whose checks 7.0 bounds by the item's own timeout.
 TIMEOUT_TYPES = {"ZABBIX_PASSIVE", "ZABBIX_ACTIVE", "SIMPLE", "EXTERNAL", "ODBC", "SSH", "TELNET"}
@@ -33,12 +41,43 @@ TIMEOUT_MACRO = {
                    "overdue customers (the guide's Timeouts table); at most 600s.",
 }
 WIDGET_TYPES = {"CLOCK": "clock", "GRAPH_CLASSIC": "graph", "GRAPH_PROTOTYPE": "graphprototype",
-                "ITEM": "item", "URL": "url"}
+                "ITEM": "item", "PLAIN_TEXT": "plaintext", "URL": "url"}
+TEXT_TYPES = {"CHAR", "LOG", "TEXT"}
 QUOTED = re.compile(r'"(?:\\"|[^"])*"')
 
 
 def fail(message):
     sys.exit(f"zabbix-template.py: {message}")
+
+
+def queries():
+    """queries.sql's queries by name: the text from each "-- query: NAME"
+    line to the next, without its comment lines and outer blank lines."""
+    found, name = {}, None
+    for line in QUERIES.read_text(encoding="utf-8").splitlines():
+        header = re.fullmatch(r"-- query: (\S+)", line)
+        if header:
+            name = header.group(1)
+            found[name] = []
+        elif name and not line.startswith("--"):
+            found[name].append(line)
+    return {name: "\n".join(lines).strip() + "\n" for name, lines in found.items()}
+
+
+def check_queries(export):
+    """Every ODBC item, discovery rule or prototype sends queries.sql's query
+    of its key's first parameter."""
+    known = queries()
+    for template in export.get("templates", []):
+        rules = template.get("discovery_rules", [])
+        for item in template.get("items", []) + rules + [p for r in rules for p in r.get("item_prototypes", [])]:
+            if item.get("type") != "ODBC":
+                continue
+            name = re.match(r"db\.odbc\.get\[([^,\]]*)", item["key"])
+            if not name or name.group(1) not in known:
+                fail(f"{item['key']}: queries.sql não tem a consulta desse nome")
+            if item.get("params") != known[name.group(1)]:
+                fail(f"{item['key']}: a consulta difere da de {QUERIES.name} ({name.group(1)})")
 
 
 def escape_backslashes(expression):
@@ -80,11 +119,12 @@ def convert_item(item, prototype=False):
 
 def convert_discovery_rule(rule):
     timed = convert_item(rule, prototype=True)
-    rule["enabled_lifetime_type"] = "DISABLE_NEVER"
+    # 7.0's importer keeps lost resources enabled (DISABLE_NEVER) unless the
+    # lifetime is 0; these templates disable them at once either way.
+    rule["enabled_lifetime_type"] = "DISABLE_IMMEDIATELY"
     lifetime = rule.setdefault("lifetime", "30d")
     if re.fullmatch(r"0[smhdw]?", lifetime):
         rule["lifetime_type"] = "DELETE_IMMEDIATELY"
-        rule["enabled_lifetime_type"] = "DISABLE_IMMEDIATELY"
     for prototype in rule.get("item_prototypes", []):
         timed = convert_item(prototype, prototype=True) or timed
     convert_triggers(rule.get("trigger_prototypes", []))
@@ -108,9 +148,38 @@ def natural_key(text):
     return [int(part) if part.isdigit() else part.lower() for part in re.split(r"(\d+)", text)]
 
 
-def convert_dashboard(dashboard):
+def item_history_fields(fields, items, reference):
+    """7.0 has no plain text widget: its importer makes it an item history
+    widget, each item a column numbered by the item's place in the template's
+    item list, text in a monospace font. (Its "show as HTML" is not carried
+    over: text stays text.)"""
+    places = {item["key"]: place for place, item in enumerate(items)}
+    converted = [{"type": "INTEGER", "name": "show_timestamp", "value": "1"},
+                 {"type": "STRING", "name": "reference", "value": reference}]
+    for field in fields:
+        if field["name"] == "itemids":
+            key = field["value"]["key"]
+            if key not in places:
+                fail(f"o widget de texto mostra um item que o template não tem: {key}")
+            item = items[places[key]]
+            column = f"columns.{places[key]}"
+            converted += [{"type": "STRING", "name": f"{column}.name", "value": item["name"]},
+                          {"type": "ITEM", "name": f"{column}.itemid", "value": field["value"]}]
+            if item.get("value_type") in TEXT_TYPES:
+                converted.append({"type": "INTEGER", "name": f"{column}.monospace_font", "value": "1"})
+        elif field["name"] == "style":
+            converted.append(dict(field, name="layout"))
+        elif field["name"] == "show_as_html":
+            fail("o widget de texto com show_as_html não é convertido")
+        else:
+            converted.append(field)
+    return converted
+
+
+def convert_dashboard(dashboard, items):
     """7.0's dashboards are 72 columns wide instead of 24, widget types are
-    module names, and graph widgets carry a reference for other widgets."""
+    module names, graph widgets carry a reference for other widgets, and a
+    plain text widget becomes an item history widget."""
     reference = "AAAAA"
     for page in dashboard.get("pages", []):
         for widget in page.get("widgets", []):
@@ -126,6 +195,10 @@ def convert_dashboard(dashboard):
                 field["name"] = re.sub(r"^([a-z]+)\.([a-z_]+)\.(\d+)$", r"\1.\3.\2", name)
             if widget["type"] in ("graph", "graphprototype"):
                 fields.append({"type": "STRING", "name": "reference", "value": reference})
+                reference = next_reference(reference)
+            elif widget["type"] == "plaintext":
+                widget["type"] = "itemhistory"
+                widget["fields"] = fields = item_history_fields(fields, items, reference)
                 reference = next_reference(reference)
             if fields:
                 widget["fields"] = sorted(fields, key=lambda f: natural_key(f["name"]))
@@ -145,7 +218,7 @@ def convert(export):
         for rule in template.get("discovery_rules", []):
             timed = convert_discovery_rule(rule) or timed
         for dashboard in template.get("dashboards", []):
-            convert_dashboard(dashboard)
+            convert_dashboard(dashboard, template.get("items", []))
         if timed:
             template.setdefault("macros", []).insert(0, dict(TIMEOUT_MACRO))
     convert_triggers(export.get("triggers", []))
@@ -185,6 +258,7 @@ HEADER = (f"# Zabbix 7.0: made by scripts/zabbix-template.py from {SOURCE.name} 
 
 def render():
     source = yaml.safe_load(SOURCE.read_text(encoding="utf-8"))
+    check_queries(source["zabbix_export"])
     return HEADER + yaml.dump({"zabbix_export": convert(source["zabbix_export"])}, Dumper=Dumper, allow_unicode=True,
                      sort_keys=False, width=100000, default_flow_style=False)
 

@@ -14,6 +14,10 @@
 --   filial   one per branch, nome its name, NULL for the customers without
 --            one (a branch named '' is another row); by nome, bytewise
 --   cidade   one per city, likewise
+-- chave names a branch or city apart from every other row whatever its name
+-- holds: md5 of tipo, ':' and nome, or the bare tipo (filial, cidade) where
+-- nome is NULL, which no md5 (32 hexadecimal digits) can be; the templates'
+-- item keys and JSONPaths take it instead of the name. Other rows: their tipo.
 --   devedor  the {$COBRIX.TOP.N} customers with the largest overdue amount,
 --            posicao 1 the largest (equal amounts by idcliente)
 -- For total, filial and cidade: clientes_/titulos_/valor_ativos (statuscliente
@@ -25,7 +29,7 @@
 -- installation has not written a summary in the last day.
 
 -- query: cobrix.resumo
-SELECT tipo, posicao, nome,
+SELECT tipo, posicao, nome, coalesce(md5(tipo || ':' || nome), tipo) AS chave,
        clientes_ativos, titulos_ativos, valor_ativos,
        clientes_inativos, titulos_inativos, valor_inativos,
        datavencimento, dias_atraso,
