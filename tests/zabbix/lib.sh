@@ -242,6 +242,16 @@ check_now() {
   api task.create "[{\"type\": 6, \"request\": {\"itemid\": \"$1\"}}]" >/dev/null
   wait_value "$1" "$before" 90
 }
+# poll_summary HOSTID: "Execute now" on the host's summary query, then the
+# value that it brings to the table of the largest debtors (the query's own
+# value is not kept), as wait_value prints it.
+poll_summary() {
+  local table before
+  table=$(item_id "$1" cobrix.devedores.tabela)
+  before=$(item "$table")
+  api task.create "[{\"type\": 6, \"request\": {\"itemid\": \"$(item_id "$1" 'db.odbc.get[cobrix.resumo')\"}}]" >/dev/null
+  wait_value "$table" "$before" 60
+}
 ends_in_ok() { [ "$(printf '%s' "$1" | tail -n 1)" = OK ]; }
 not_ok() { ! ends_in_ok "$1"; }
 # check_now_until ITEMID PREDICATE: check_now until PREDICATE holds for the
@@ -278,4 +288,47 @@ write_credentials() {
   shift
   install -o root -g zabbix -m 0640 /dev/null "$file"
   printf '%s\n' "IXC_PASSWORD=$ixc_password" "$@" > "$file"
+}
+
+# dashboard_draws HOSTID: the host's dashboard as a browser draws it: the
+# page, the view of every widget of every page of it (the graph prototypes
+# showing the discovered graphs, the table of the largest debtors its text),
+# and every graph of the host as an image. False at the first error (the
+# frontend's error box or message), with what it was in $show.
+dashboard_draws() {
+  local base=${ZBX_API%/api_jsonrpc.php} jar=$work/cookies sid='' graph widget type
+  printf 'name=Admin&password=zabbix&autologin=1&enter=Sign+in' |
+    curl -sS -c "$jar" -b "$jar" -o /dev/null --data-binary @- "$base/index.php" || return 1
+  curl -sS -b "$jar" -o "$work/dashboard.html" "$base/zabbix.php?action=host.dashboard.view&hostid=$1" || return 1
+  show="a página: $(sed 's/<[^>]*>/ /g' "$work/dashboard.html" | tr -s ' \n' ' ' | head -c 400)"
+  grep -q 'Cobrix: totais em atraso' "$work/dashboard.html" || return 1
+  ! grep -q 'msg-bad' "$work/dashboard.html" || return 1  # the frontend's error box
+  # The dashboard as the page hands it to its script, and each widget's
+  # request as the script makes it (release.sh).
+  sed -n 's/^[[:space:]]*view\.init(\(.*\));[[:space:]]*$/\1/p' "$work/dashboard.html" > "$work/dashboard.json"
+  if [ "$zbx_widget_sid" = 1 ]; then
+    sid="&sid=$(sed -n 's/.*<meta name="csrf-token" content="\([^"]*\)".*/\1/p' "$work/dashboard.html")"
+  fi
+  jq -c --arg h "$1" ".dashboard as \$d | .dashboard.pages[] | .name as \$page | .widgets[]
+    | {type, name: (\$page + \" / \" + .name), request: ($zbx_widget_request)}" "$work/dashboard.json" > "$work/widgets" ||
+    return 1
+  show="os widgets: $(jq -r .name "$work/widgets" | paste -sd ',')"
+  [ "$(wc -l < "$work/widgets")" -ge 6 ] || return 1
+  while read -r widget; do
+    type=$(jq -r .type <<<"$widget")
+    jq -c .request <<<"$widget" | curl -sS -b "$jar" -H 'Content-Type: application/json' --data-binary @- \
+      -o "$work/widget.json" "$base/zabbix.php?action=widget.$type.view$sid" || return 1
+    show="o widget $type \"$(jq -r .name <<<"$widget")\": $(head -c 600 "$work/widget.json")"
+    jq -e 'has("messages") or has("error") | not' "$work/widget.json" >/dev/null || return 1
+    ! jq -r '.body // ""' "$work/widget.json" | grep -q 'msg-bad' || return 1
+    case $type in
+      graphprototype) jq -e '.children | length > 0' "$work/widget.json" >/dev/null || return 1 ;;
+      plaintext | itemhistory) jq -r .body "$work/widget.json" | grep -q 'Razão social' || return 1 ;;
+    esac
+  done < "$work/widgets"
+  for graph in $(api graph.get "{\"hostids\": [\"$1\"], \"output\": [\"graphid\"]}" | jq -r '.[].graphid'); do
+    curl -sS -b "$jar" -o "$work/graph.png" "$base/chart2.php?graphid=$graph&from=now-1h&to=now&width=600&height=200"
+    show="o gráfico $graph: $(file -b "$work/graph.png")"
+    [[ $show == *"PNG image data"* ]] || return 1
+  done
 }

@@ -43,6 +43,17 @@ case $ZBX_RELEASE in
     zbx_proxy_params() { jq -n --arg name "$1" '{host: $name, status: 5}'; }
     # zbx_by_proxy PROXYID: host.create's members for a host monitored by it.
     zbx_by_proxy() { jq -n --arg id "$1" '{proxy_hostid: $id}'; }
+    # A widget's view request, as the dashboard's script sends it: jq over
+    # one widget of the page's dashboard data ($d the dashboard, $h the
+    # host); its fields travel as JSON text, the host apart. The page's
+    # session token goes in the address (zbx_widget_sid=1).
+    zbx_widget_request='{templateid: $d.templateid, dashboardid: $d.dashboardid, widgetid, name,
+      fields: (.fields | tojson), dynamic_hostid: $h, view_mode: 0, edit_mode: 0, page: 1,
+      content_width: 1200, content_height: 300}'
+    zbx_widget_sid=1
+    # What a discovery rule does with what it no longer finds: its items
+    # stay enabled (the template's JSONPath discards their values).
+    zbx_lost_status=0
     ;;
   7.0)
     zbx_template=cobrix_template_7.0.yaml
@@ -61,6 +72,16 @@ case $ZBX_RELEASE in
     zbx_proxy_name=name
     zbx_proxy_params() { jq -n --arg name "$1" '{name: $name, operating_mode: 0}'; }
     zbx_by_proxy() { jq -n --arg id "$1" '{monitored_by: 1, proxyid: $id}'; }
+    # The fields as an object, the dashboard's host and time period in place
+    # of the references to them.
+    zbx_widget_request='{templateid: $d.templateid, dashboardid: $d.dashboardid, widgetid, name,
+      fields: (.fields | walk(if type == "object" and ._reference == "DASHBOARD._hostid" then [$h]
+        elif type == "object" and ._reference == "DASHBOARD._timeperiod" then {from: "now-1h", to: "now"}
+        else . end)),
+      view_mode: 0, edit_mode: 0, page: 1, contents_width: 1200, contents_height: 300}'
+    zbx_widget_sid=0
+    # Disabled at once (the template's DISABLE_IMMEDIATELY).
+    zbx_lost_status=1
     ;;
   *)
     echo "tests/zabbix/release.sh: Zabbix $ZBX_RELEASE ($zbx_package_version) não é uma versão conhecida" >&2

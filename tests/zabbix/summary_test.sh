@@ -1,0 +1,155 @@
+#!/usr/bin/env bash
+# Test: what Zabbix shows of the customers, read from the summary that each
+# run writes to ixc_clientes_resumo, in the release's real Zabbix
+# (tests/zabbix/start.sh): a host with the summary template alone, whose
+# IXC data is the sample with branch 3 renamed to hold quotes and a
+# backslash, and whose runs the test makes itself:
+#   - the discovered branches, cities and largest debtors, their items' keys,
+#     names and values (amounts to the cent) are what SQL over ixc_clientes
+#     gives for the host's latest run (summary_expected.sql): the city filter
+#     macro leaves its cities out, {$COBRIX.TOP.N} keeps the debtors below
+#     the installation's number of overdue customers, a branch and a city
+#     without name are "(sem filial)" and "(sem cidade)";
+#   - a threshold set for one branch (its quoted name as the macro's context)
+#     and one for one customer fire for that one alone;
+#   - the host dashboard's two pages draw every widget without an error;
+#   - a branch missing from a later run is lost: its items get no more values
+#     and keep their history (7.0: disabled at once), and its problem leaves
+#     the problems shown within {$COBRIX.RESUMO.NODATA}; after the run in
+#     which it returns it has the same items again, enabled.
+#   usage: summary_test.sh ZABBIX_STATE   (COBRIX_TEST_SERVERS names the test servers' folder)
+# shellcheck source=tests/zabbix/lib.sh
+. "$(dirname "$0")/lib.sh" "$1"
+
+host=resumo-teste
+top_n=45             # {$COBRIX.TOP.N}: the sample has 51 overdue customers
+not_cidade='^Mac'  # {$COBRIX.CIDADE.NOT_MATCHES}: Maceió is not discovered
+nodata=20          # {$COBRIX.RESUMO.NODATA}, in seconds
+quoted='Provedor "Águas" Claras \ ME'
+make_ixc "zbx_resumo_$$"
+mysql_root --default-character-set=utf8mb4 "$ixc_db" <<'SQL'
+UPDATE filial SET razao = 'Provedor "Águas" Claras \\ ME' WHERE id = 3;
+SQL
+make_store cobrix_resumo cobrix_resumo leitura_resumo cobrix_resumo
+
+run_cobrix() {  # a normal run for the host, the passwords on a descriptor
+  "$cobrix" --senhas-fd=3 descobertaClientes 127.0.0.1 "$MARIADB_PORT" "$ixc_user" "$ixc_db" \
+    127.0.0.1 "$ZBX_PG_PORT" "$store_db" "$store_writer" "$host" 3<<<"$ixc_password"$'\n'"$pg_password"
+}
+expected() {
+  pg -d "$store_db" -v host="$host" -v top="$top_n" -v not_cidade="$not_cidade" -f "$here/summary_expected.sql" |
+    LC_ALL=C sort
+}
+discovered_items() {
+  api item.get "{\"hostids\": [\"$hostid\"], \"filter\": {\"flags\": 4}, \"selectItemDiscovery\": [\"ts_delete\"],
+    \"output\": [\"itemid\", \"key_\", \"name\", \"lastvalue\", \"lastclock\", \"status\"]}"
+}
+# The items of what is discovered now (neither lost nor disabled), as
+# summary_expected.sql prints them.
+discovered() {
+  discovered_items | jq -r '.[] | select(.itemDiscovery.ts_delete == "0" and .status == "0")
+    | "\(.key_)\t\(.name)\t\(.lastvalue)"' | awk -F'\t' -v OFS='\t' '{ $3 = sprintf("%.2f", $3); print }' | LC_ALL=C sort
+}
+# settle: reads the summary until what is discovered and its values are what
+# SQL gives; the discovery, the server's configuration and the values of new
+# items come one read after the other. At most ten reads.
+settle() {
+  local value
+  expected > "$work/expected"
+  for _ in $(seq 1 10); do
+    value=$(poll_summary "$hostid")
+    case $value in "sem valor"* | "não suportado"*) show=$value; return 1 ;; esac
+    sleep 1  # the other dependent items follow the table in the same second
+    discovered > "$work/discovered"
+    cmp -s "$work/expected" "$work/discovered" && return 0
+  done
+  show=$(diff "$work/expected" "$work/discovered" | head -n 30)
+  return 1
+}
+# The host's monitored triggers in problem (what Monitoring → Problems shows).
+problems() {
+  api trigger.get "{\"hostids\": [\"$hostid\"], \"filter\": {\"value\": 1}, \"monitored\": true,
+    \"expandDescription\": true, \"output\": [\"description\"]}" | jq -r '.[].description' | LC_ALL=C sort
+}
+set_macro() {
+  api usermacro.create "$(jq -n --arg h "$hostid" --arg m "$1" --arg v "$2" '{hostid: $h, macro: $m, value: $v}')" \
+    >/dev/null
+}
+# The items of branch 3, by the key that its name gives it.
+branch_key=$(pg -d "$store_db" -v name="$quoted" <<<"SELECT md5('filial:' || :'name')")
+branch_items() { discovered_items | jq -c --arg k "[$branch_key]" 'map(select(.key_ | endswith($k))) | sort_by(.itemid)'; }
+
+# --- The first run, and the host.
+check "a primeira execução termina em OK" ends_in_ok "$(run_cobrix)"
+api_login || fatal "o frontend não aceitou o login do Admin"
+check "o template $zbx_template é importado com as regras padrão" quiet import_file "$docs/$zbx_template"
+delete_hosts "$host"
+hostid=$(create_host "$host" "$(template_id "Cobrix IXC totais ODBC")" "$(jq -n --arg top "$top_n" \
+  --arg cidade "$not_cidade" --arg nodata "${nodata}s" '{macros: [
+    {macro: "{$COBRIX.ODBC.DSN}", value: "cobrix_resumo"}, {macro: "{$COBRIX.ODBC.USER}", value: "leitura_resumo"},
+    {macro: "{$COBRIX.TOP.N}", value: $top}, {macro: "{$COBRIX.CIDADE.NOT_MATCHES}", value: $cidade},
+    {macro: "{$COBRIX.RESUMO.NODATA}", value: $nodata}]}')")
+[ "$hostid" != null ] || fatal "o host $host não foi criado"
+sleep 2  # the server's configuration cache takes the new host within a second
+
+# --- What is discovered, against SQL over the run's rows.
+check "filiais, cidades e os $top_n maiores devedores, com os seus valores, são os da última execução" settle
+overdue=$(pg -d "$store_db" -c "SELECT count(*) FROM ixc_clientes WHERE ixcidentification = '$host'")
+debtors=$(grep -c '^cobrix\.devedor\.valor\[' "$work/discovered")
+check "$debtors devedores descobertos de $overdue em atraso" test "$debtors" = "$top_n" -a "$overdue" -gt "$top_n"
+check "os clientes sem filial são a filial \"(sem filial)\"" \
+  grep -q $'^cobrix\\.filial\\.dias\\[filial\\]\tCobrix: filial (sem filial): ' "$work/discovered"
+check "e os sem cidade, a cidade \"(sem cidade)\"" \
+  grep -q $'^cobrix\\.cidade\\.dias\\[cidade\\]\tCobrix: cidade (sem cidade): ' "$work/discovered"
+check "a filial de nome com aspas e barra invertida é descoberta" grep -q -F "Cobrix: filial $quoted: " "$work/discovered"
+
+# --- Thresholds for one branch, by its name, and for one customer.
+set_macro "{\$COBRIX.FILIAL.VALOR.MAX:\"${quoted//\"/\\\"}\"}" 1
+set_macro '{$COBRIX.DEVEDOR.DIAS.MAX:"129"}' 1
+# Exactly two problems: the customer's, and the branch's by its full name.
+fires_alone() {
+  poll_summary "$hostid" >/dev/null
+  for _ in $(seq 1 20); do
+    show=$(problems)
+    [ "$(wc -l <<<"$show")" = 2 ] && grep -q "^Cobrix: devedor 129 .*: dias de atraso acima de 1 em $host\$" <<<"$show" &&
+      grep -q -x -F "Cobrix: filial $quoted: valor em atraso acima de 1 em $host" <<<"$show" && return 0
+    sleep 0.5
+  done
+  return 1
+}
+check "o limite de uma filial e o de um cliente disparam só para eles" fires_alone
+check "o painel do host, as suas duas páginas e os seus gráficos são desenhados pelo frontend" dashboard_draws "$hostid"
+
+# --- Branch 3's receivables paid: the next run has no such branch.
+before=$(branch_items)
+mysql_root "$ixc_db" -e "UPDATE fn_areceber SET status = 'R', obs = 'pago no teste' WHERE filial_id = 3 AND status = 'A'"
+check "a execução sem a filial termina em OK" ends_in_ok "$(run_cobrix)"
+check "o que se descobre e os seus valores seguem a execução sem a filial" settle
+lost=$(branch_items)
+show=$lost
+check "os 7 itens da filial que sumiu estão perdidos (status $zbx_lost_status)" quiet jq -e --arg s "$zbx_lost_status" \
+  'length == 7 and all(.itemDiscovery.ts_delete != "0" and .status == $s)' <<<"$lost"
+poll_summary "$hostid" >/dev/null
+sleep 1
+check "e não recebem mais valores" test "$(branch_items | jq -c 'map(.lastclock)')" = "$(jq -c 'map(.lastclock)' <<<"$lost")"
+kept=$(api history.get "$(jq -n --argjson lost "$lost" '{history: 0, itemids: [$lost[] | select(.key_ |
+  startswith("cobrix.filial.valor.ativos")) | .itemid], countOutput: true}')" | jq -r .)
+check "mas guardam o seu histórico ($kept valores)" test "$kept" -gt 0
+problem_ends() {
+  for _ in $(seq 1 $((nodata + 90))); do
+    show=$(problems)
+    ! grep -q -F "Cobrix: filial $quoted:" <<<"$show" && return 0
+    sleep 1
+  done
+  return 1
+}
+check "e o seu problema deixa de ser mostrado em até ${nodata}s e a reavaliação do Zabbix" problem_ends
+
+# --- The receivables open again: the branch returns, with its own items.
+mysql_root "$ixc_db" -e "UPDATE fn_areceber SET status = 'A', obs = NULL WHERE obs = 'pago no teste'"
+check "a execução com a filial de volta termina em OK" ends_in_ok "$(run_cobrix)"
+check "o que se descobre e os seus valores seguem a execução com a filial de volta" settle
+show=$(branch_items)
+check "a filial que voltou tem os mesmos itens, descobertos e ativos de novo" quiet jq -e --argjson before "$before" \
+  'map(.itemid) == ($before | map(.itemid)) and all(.itemDiscovery.ts_delete == "0" and .status == "0")' <<<"$show"
+finish resumo
