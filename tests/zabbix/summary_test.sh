@@ -4,6 +4,8 @@
 # (tests/zabbix/start.sh): a host with the summary template alone, whose
 # IXC data is the sample with branch 3 renamed to hold quotes and a
 # backslash, and whose runs the test makes itself:
+#   - importing the template over an earlier version turns the host's query
+#     item (another key, the same UUID) into this one;
 #   - the discovered branches, cities and largest debtors, their items' keys,
 #     names and values (amounts to the cent) are what SQL over ixc_clientes
 #     gives for the host's latest run (summary_expected.sql): the city filter
@@ -16,7 +18,10 @@
 #   - a branch missing from a later run is lost: its items get no more values
 #     and keep their history (7.0: disabled at once), and its problem leaves
 #     the problems shown within {$COBRIX.RESUMO.NODATA}; after the run in
-#     which it returns it has the same items again, enabled.
+#     which it returns it has the same items again, enabled, and so have the
+#     debtors who left the list with it;
+#   - without a summary of the last day the totals, the table and the
+#     discoveries are not supported, and nothing discovered is lost.
 #   usage: summary_test.sh ZABBIX_STATE   (COBRIX_TEST_SERVERS names the test servers' folder)
 # shellcheck source=tests/zabbix/lib.sh
 . "$(dirname "$0")/lib.sh" "$1"
@@ -82,7 +87,12 @@ branch_items() { discovered_items | jq -c --arg k "[$branch_key]" 'map(select(.k
 # --- The first run, and the host.
 check "a primeira execução termina em OK" ends_in_ok "$(run_cobrix)"
 api_login || fatal "o frontend não aceitou o login do Admin"
-check "o template $zbx_template é importado com as regras padrão" quiet import_file "$docs/$zbx_template"
+# The template as an earlier version had it: the query item under another
+# key, the same UUID. Importing this version over it must turn that item
+# into this one (on 6.0 the default rules delete nothing: a new item would
+# leave the former query running beside it).
+sed 's/db\.odbc\.get\[cobrix\.resumo,/db.odbc.get[cobrix.totais,/' "$docs/$zbx_template" > "$work/earlier.yaml"
+check "um template de versão anterior é importado" quiet import_file "$work/earlier.yaml"
 delete_hosts "$host"
 hostid=$(create_host "$host" "$(template_id "Cobrix IXC totais ODBC")" "$(jq -n --arg top "$top_n" \
   --arg cidade "$not_cidade" --arg nodata "${nodata}s" '{macros: [
@@ -90,6 +100,12 @@ hostid=$(create_host "$host" "$(template_id "Cobrix IXC totais ODBC")" "$(jq -n 
     {macro: "{$COBRIX.TOP.N}", value: $top}, {macro: "{$COBRIX.CIDADE.NOT_MATCHES}", value: $cidade},
     {macro: "{$COBRIX.RESUMO.NODATA}", value: $nodata}]}')")
 [ "$hostid" != null ] || fatal "o host $host não foi criado"
+earlier_query=$(item_id "$hostid" 'db.odbc.get[cobrix.totais,')
+check "o template $zbx_template é importado sobre ele com as regras padrão" quiet import_file "$docs/$zbx_template"
+show=$(api item.get "{\"hostids\": [\"$hostid\"], \"output\": [\"itemid\", \"key_\"], \"search\": {\"key_\": \"db.odbc.get\"}}")
+check "e o item da consulta do host passa a ser o do resumo, o mesmo item" \
+  quiet jq -e --arg id "$earlier_query" 'length == 1 and .[0].itemid == $id and (.[0].key_ | startswith("db.odbc.get[cobrix.resumo,"))' \
+  <<<"$show"
 sleep 2  # the server's configuration cache takes the new host within a second
 
 # --- What is discovered, against SQL over the run's rows.
@@ -102,6 +118,11 @@ check "os clientes sem filial são a filial \"(sem filial)\"" \
 check "e os sem cidade, a cidade \"(sem cidade)\"" \
   grep -q $'^cobrix\\.cidade\\.dias\\[cidade\\]\tCobrix: cidade (sem cidade): ' "$work/discovered"
 check "a filial de nome com aspas e barra invertida é descoberta" grep -q -F "Cobrix: filial $quoted: " "$work/discovered"
+debtor_items() {
+  discovered_items | jq -c 'map(select((.key_ | startswith("cobrix.devedor.")) and .itemDiscovery.ts_delete == "0")
+    | [.key_, .itemid]) | sort'
+}
+debtors_before=$(debtor_items)
 
 # --- Thresholds for one branch, by its name, and for one customer.
 set_macro "{\$COBRIX.FILIAL.VALOR.MAX:\"${quoted//\"/\\\"}\"}" 1
@@ -152,4 +173,22 @@ check "o que se descobre e os seus valores seguem a execução com a filial de v
 show=$(branch_items)
 check "a filial que voltou tem os mesmos itens, descobertos e ativos de novo" quiet jq -e --argjson before "$before" \
   'map(.itemid) == ($before | map(.itemid)) and all(.itemDiscovery.ts_delete == "0" and .status == "0")' <<<"$show"
+show=$(diff <(jq -c '.[]' <<<"$debtors_before") <(debtor_items | jq -c '.[]'))
+check "e os devedores, os mesmos itens da primeira execução" test -z "$show"
+
+# --- No summary of the last day (none written yet, or too old): the totals,
+# the table and the discoveries are not supported, and nothing is lost.
+lost_ones() { discovered_items | jq -c 'map(select(.itemDiscovery.ts_delete != "0") | .itemid) | sort'; }
+lost_before=$(lost_ones)
+pg -d "$store_db" -c "DELETE FROM ixc_clientes_resumo WHERE ixcidentification = '$host'"
+value=$(poll_summary "$hostid")
+show=$value
+check "sem resumo, a tabela dos devedores não é suportada e diz por quê" \
+  test "${value#não suportado: *Sem resumo da instalação em ixc_clientes_resumo}" != "$value"
+show=$({ api item.get "{\"hostids\": [\"$hostid\"], \"filter\": {\"flags\": 0}, \"output\": [\"key_\", \"state\"]}"
+  api discoveryrule.get "{\"hostids\": [\"$hostid\"], \"output\": [\"key_\", \"state\"]}"; } | jq -c '.[]')
+check "nem os totais nem as descobertas" test "$(grep -c '"state":"1"' <<<"$show")" = 10
+sleep 1
+show=$(lost_ones)
+check "e nada do que foi descoberto se perde" test "$show" = "$lost_before"
 finish resumo
