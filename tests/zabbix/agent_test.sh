@@ -97,9 +97,9 @@ expect "falha do PostgreSQL é relatada" '[[ $value == *"Erro ao conectar ao Pos
 
 value=$(agent_value readable "$key")
 expect "configuração legível por todos é recusada" \
-  '[[ $value == *"pode ser lido ou alterado por qualquer usuário"* && $value != *OK* ]]' "$value"
+  '[[ $value == *"pode ser lido ou alterado por qualquer usuário"* && $(last_line "$value") != OK ]]' "$value"
 
 value=$(agent_value good "cobrix.descobertaClientes[$MARIADB_HOST,$MARIADB_PORT,$MARIADB_USER,$ixc_db]")
-expect "host do Zabbix faltando é recusado" '[[ $value == *"host do Zabbix"* && $value != *OK* ]]' "$value"
+expect "host do Zabbix faltando é recusado" '[[ $value == *"host do Zabbix"* && $(last_line "$value") != OK ]]' "$value"
 
 exit $fail
