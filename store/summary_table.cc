@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "model/value_text.h"
+#include "store/md5.h"
 
 namespace cobrix::store {
 
@@ -20,7 +21,7 @@ struct RowColumn {
   const char* name;
   const char* type;
 };
-constexpr std::array<RowColumn, 18> kRowColumns = {{
+constexpr std::array<RowColumn, 19> kRowColumns = {{
     {"tipo", "text"},
     {"posicao", "int"},
     {"nome", "text"},
@@ -39,6 +40,7 @@ constexpr std::array<RowColumn, 18> kRowColumns = {{
     {"statuscliente", "int"},
     {"valoratraso", "float8"},
     {"titulosatraso", "int"},
+    {"chave", "text"},
 }};
 
 using Text = std::optional<std::string>;
@@ -54,7 +56,11 @@ std::string float8_text(double v) {
   return format_double(v);
 }
 
-RowTexts group_row(const char* tipo, std::size_t posicao, const GroupSummary& g) {
+// A row's key for the readers: md5 of tipo, ':' and nome for a named
+// branch or city, else the bare tipo, which no md5 can be.
+Text row_key(Md5Hex& md5, const std::string& tipo, const Text& nome) { return nome ? md5(tipo + ':' + *nome) : tipo; }
+
+RowTexts group_row(Md5Hex& md5, const char* tipo, std::size_t posicao, const GroupSummary& g) {
   return {tipo,
           std::to_string(posicao),
           g.nome,
@@ -72,7 +78,8 @@ RowTexts group_row(const char* tipo, std::size_t posicao, const GroupSummary& g)
           std::nullopt,
           std::nullopt,
           std::nullopt,
-          std::nullopt};
+          std::nullopt,
+          row_key(md5, tipo, g.nome)};
 }
 
 RowTexts debtor_row(std::size_t posicao, const Debtor& d) {
@@ -93,7 +100,8 @@ RowTexts debtor_row(std::size_t posicao, const Debtor& d) {
           d.cidade,
           text(d.statuscliente),
           float8_text(d.valoratraso),
-          text(d.titulosatraso)};
+          text(d.titulosatraso),
+          "devedor"};
 }
 
 // The array input texts of the columns, a row at a time: each element
@@ -127,10 +135,13 @@ class ColumnArrays {
 };
 
 std::array<std::string, kRowColumns.size()> column_arrays(const RunSummary& summary) {
+  Md5Hex md5;
   ColumnArrays arrays;
-  arrays.add(group_row("total", 0, summary.total));
-  for (std::size_t i = 0; i < summary.filiais.size(); ++i) arrays.add(group_row("filial", i + 1, summary.filiais[i]));
-  for (std::size_t i = 0; i < summary.cidades.size(); ++i) arrays.add(group_row("cidade", i + 1, summary.cidades[i]));
+  arrays.add(group_row(md5, "total", 0, summary.total));
+  for (std::size_t i = 0; i < summary.filiais.size(); ++i)
+    arrays.add(group_row(md5, "filial", i + 1, summary.filiais[i]));
+  for (std::size_t i = 0; i < summary.cidades.size(); ++i)
+    arrays.add(group_row(md5, "cidade", i + 1, summary.cidades[i]));
   for (std::size_t i = 0; i < summary.devedores.size(); ++i) arrays.add(debtor_row(i + 1, summary.devedores[i]));
   return std::move(arrays).finish();
 }
@@ -156,7 +167,7 @@ std::string create_summary_table_statement() {
          "NULL, nome TEXT, clientes_ativos BIGINT, titulos_ativos BIGINT, valor_ativos NUMERIC, clientes_inativos "
          "BIGINT, titulos_inativos BIGINT, valor_inativos NUMERIC, datavencimento TIMESTAMP, dias_atraso INT, "
          "idcliente INT, razaosocial TEXT, filial TEXT, cidade TEXT, statuscliente INT, valoratraso DOUBLE "
-         "PRECISION, titulosatraso INT, PRIMARY KEY (ixcidentification, tipo, posicao), CONSTRAINT " +
+         "PRECISION, titulosatraso INT, chave TEXT, PRIMARY KEY (ixcidentification, tipo, posicao), CONSTRAINT " +
          kTable + "_timestamp_key UNIQUE (timestamp, ixcidentification, tipo, posicao))";
 }
 

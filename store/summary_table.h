@@ -7,6 +7,8 @@
 //              customers without a branch)
 //   'cidade'   likewise per city
 //   'devedor'  posicao 1 to 100: the customers with the largest amount
+// chave is each row's key for the readers: md5 of tipo, ':' and nome for
+// a named branch or city, else tipo.
 // A run replaces all its installation's rows at once, and they go with the
 // same one-day retention as the rows of ixc_clientes.
 

@@ -18,6 +18,8 @@
 -- holds: md5 of tipo, ':' and nome, or the bare tipo (filial, cidade) where
 -- nome is NULL, which no md5 (32 hexadecimal digits) can be; the templates'
 -- item keys and JSONPaths take it instead of the name. Other rows: their tipo.
+-- The run writes it with the row (coalesce(md5(tipo || ':' || nome), tipo)),
+-- so that the readers' query computes nothing per row.
 --   devedor  the {$COBRIX.TOP.N} customers with the largest overdue amount,
 --            posicao 1 the largest (equal amounts by idcliente)
 -- For total, filial and cidade: clientes_/titulos_/valor_ativos (statuscliente
@@ -29,7 +31,7 @@
 -- installation has not written a summary in the last day.
 
 -- query: cobrix.resumo
-SELECT tipo, posicao, nome, coalesce(md5(tipo || ':' || nome), tipo) AS chave,
+SELECT tipo, posicao, nome, chave,
        clientes_ativos, titulos_ativos, valor_ativos,
        clientes_inativos, titulos_inativos, valor_inativos,
        datavencimento, dias_atraso,
