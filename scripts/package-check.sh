@@ -86,7 +86,7 @@ check_release() {
            /usr/lib/cobrix/cobrix-wrapper.sh /usr/share/doc/cobrix/zabbix/cobrix_template.yaml; do
     [ -f "$fresh$f" ] || fail "$f não foi instalado"
   done
-  gzip -dc "$fresh/usr/share/man/man1/cobrix.1.gz" | grep -q '^\.TH COBRIX 1' || fail "a página de manual não é a de cobrix(1)"
+  grep -q '^\.TH COBRIX 1' <<<"$(gzip -dc "$fresh/usr/share/man/man1/cobrix.1.gz")" || fail "a página de manual não é a de cobrix(1)"
   # Both ExternalScripts folders (Debian's Zabbix, and upstream's): the
   # program and the wrapper, and the program runs through its link.
   for scripts in /etc/zabbix/externalscripts /usr/lib/zabbix/externalscripts; do

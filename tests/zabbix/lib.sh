@@ -320,10 +320,12 @@ dashboard_draws() {
       -o "$work/widget.json" "$base/zabbix.php?action=widget.$type.view$sid" || return 1
     show="o widget $type \"$(jq -r .name <<<"$widget")\": $(head -c 600 "$work/widget.json")"
     jq -e 'has("messages") or has("error") | not' "$work/widget.json" >/dev/null || return 1
-    ! jq -r '.body // ""' "$work/widget.json" | grep -q 'msg-bad' || return 1
+    # jq tests the text itself: grep -q would end a pipe before jq, which
+    # pipefail then takes for a failure.
+    jq -e '(.body // "") | contains("msg-bad") | not' "$work/widget.json" >/dev/null || return 1
     case $type in
       graphprototype) jq -e '.children | length > 0' "$work/widget.json" >/dev/null || return 1 ;;
-      plaintext | itemhistory) jq -r .body "$work/widget.json" | grep -q 'Razão social' || return 1 ;;
+      plaintext | itemhistory) jq -e '.body | contains("Razão social")' "$work/widget.json" >/dev/null || return 1 ;;
     esac
   done < "$work/widgets"
   for graph in $(api graph.get "{\"hostids\": [\"$1\"], \"output\": [\"graphid\"]}" | jq -r '.[].graphid'); do
