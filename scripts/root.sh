@@ -63,6 +63,9 @@ EOF
 chrooted() {
   local root=$1
   shift
+  # The root's own folder comes from mktemp (0700): the servers' users
+  # (postgres, zabbix) must reach the programs below it.
+  chmod 0755 "$root"
   cp /etc/resolv.conf "$root/etc/resolv.conf"
   mkdir -p "$root$top"
   unshare --mount --propagation private -- bash -c '
