@@ -4,6 +4,8 @@
 # With PostgreSQL comes a pgbouncer in front of it (its own free port): every
 # database in transaction pooling with a pool of 2 server connections per
 # database and user, and the database "pooler_session" in session pooling;
+# any role of the server logs in through it (auth_user: pgbouncer looks up
+# the role's password verifier on the server);
 # the release's own defaults for prepared statements; its console (database
 # "pgbouncer") open to postgres.
 # --durable keeps PostgreSQL's fsync and synchronous commit on (benchmarks).
@@ -98,6 +100,7 @@ listen_port = $bport
 unix_socket_dir =
 auth_type = scram-sha-256
 auth_file = $pgdir/pgbouncer/userlist.txt
+auth_user = postgres
 admin_users = postgres
 pool_mode = transaction
 default_pool_size = 2
