@@ -14,10 +14,10 @@ bench_deps() {
   for p in time gnuplot-nox git; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
   done
-  "$top/scripts/install-deps.sh"
+  "$top/scripts/install-deps.sh" test
   if [ ${#need[@]} -gt 0 ]; then
-    apt-get update -q >/dev/null
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}" >/dev/null
+    "$top/scripts/apt.sh" update >/dev/null
+    "$top/scripts/apt.sh" install -y --no-install-recommends "${need[@]}" >/dev/null
   fi
 }
 

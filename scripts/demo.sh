@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Runs cobrix on a throwaway local pair of servers with the sample IXC data:
-# starts MariaDB and PostgreSQL on loopback, loads sample/ixc_sample.sql,
+# installs what is missing (scripts/install-deps.sh test, which asks before
+# it installs servers on this machine), starts MariaDB and PostgreSQL on loopback, loads sample/ixc_sample.sql,
 # runs the debug run, then the normal run, shows the table ixc_clientes and
 # stops the servers again.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/scripts/install-deps.sh"
+"$top/scripts/install-deps.sh" test
 build=${BUILD_DIR:-$top/build}
 cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target cobrix -j "$(nproc)" >/dev/null

@@ -4,7 +4,10 @@
 # release's compiler and libraries: this machine's release here, in
 # BUILD_DIR (default build/), and another in its root (scripts/root.sh
 # makes it if missing), in build-CODENAME/: the folders the test suites
-# build in. Only the program, its manual page and the changelog are built.
+# build in. Here it installs only what builds the package
+# (scripts/install-deps.sh build): no server, nothing that starts a service;
+# the other release's servers live in its root. Only the program, its
+# manual page and the changelog are built.
 # The package's version and file name come from packaging/changelog and the
 # building release (packaging/CMakeLists.txt):
 # dist/cobrix_1.0.1-1~deb12u1_amd64.deb on Debian 12,
@@ -40,8 +43,11 @@ host=$("$root" host)
 releases=("$@")
 [ $# -gt 0 ] || mapfile -t releases < <("$root" releases)
 for release in "${releases[@]}"; do
-  build=$top/build-$release
-  [ "$release" = "$host" ] && build=${BUILD_DIR:-$top/build}
-  "$root" make "$release" >&2
-  "$root" run "$release" scripts/package.sh --here "$build"
+  if [ "$release" = "$host" ]; then
+    "$top/scripts/install-deps.sh" build >&2
+    "$0" --here "${BUILD_DIR:-$top/build}"
+  else
+    "$root" make "$release" >&2
+    "$root" run "$release" scripts/package.sh --here "$top/build-$release"
+  fi
 done

@@ -7,8 +7,9 @@
 #   root.sh releases             the supported releases, by codename
 #   root.sh host                 this machine's release
 #   root.sh make CODENAME        the release's test root: a minbase root with
-#                                what scripts/install-deps.sh installs (on a
-#                                machine of that release: the install alone)
+#                                what scripts/install-deps.sh test installs
+#                                (on a machine of that release: the install
+#                                alone, which asks before installing servers)
 #   root.sh run CODENAME CMD...  runs CMD in the checkout in that release: in
 #                                its test root, where the checkout is bound
 #                                at the same path (on a machine of that
@@ -21,7 +22,11 @@
 # A root is made in a folder of its own and moved into place only when
 # complete: one that a killed run left half-made is made anew. Packages in
 # a root never start services (policy-rc.d), and the test root creates no
-# PostgreSQL cluster of its own. Mounts (/proc, /dev, /sys, the checkout)
+# PostgreSQL cluster of its own; it is marked /etc/cobrix-root, where
+# install-deps.sh installs the test servers without asking. A fresh copy
+# gets the package files that this machine and the release's test root have
+# already downloaded, as links in its apt cache, so that apt in it fetches
+# only what they lack. Mounts (/proc, /dev, /sys, the checkout)
 # live in a private mount namespace that ends with the command.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -87,9 +92,8 @@ make_minbase() {  # make_minbase CODENAME
   local dest=$roots/$1-minbase tmp
   [ -f "$dest/.cobrix-complete" ] && return 0
   command -v debootstrap >/dev/null || {
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get -q -o DPkg::Lock::Timeout=600 update >/dev/null
-    apt-get -q -o DPkg::Lock::Timeout=600 install -y --no-install-recommends debootstrap >/dev/null
+    "$top/scripts/apt.sh" update >/dev/null
+    "$top/scripts/apt.sh" install -y --no-install-recommends debootstrap >/dev/null
   }
   rm -rf "$dest" "$roots/.$1-minbase".*
   tmp=$(mktemp -d "$roots/.$1-minbase.XXXXXX")
@@ -120,12 +124,31 @@ make_test_root() {  # make_test_root CODENAME
     echo "create_main_cluster = false" > "$tmp/etc/postgresql-common/createcluster.conf"
     echo "root.sh: installing the $1 test root's packages" >&2
     chrooted "$tmp" bash -c 'echo "man-db man-db/auto-update boolean false" | debconf-set-selections'
-    chrooted "$tmp" scripts/install-deps.sh
+    mark_test_root "$tmp"
+    chrooted "$tmp" scripts/install-deps.sh test
     touch "$tmp/.cobrix-complete"
     mv "$tmp" "$dest"
   fi
   # Packages added to the list since the root was made.
-  chrooted "$dest" scripts/install-deps.sh
+  mark_test_root "$dest"
+  chrooted "$dest" scripts/install-deps.sh test
+}
+
+mark_test_root() {  # mark_test_root ROOT
+  echo "A test root of cobrix (scripts/root.sh): its test servers install without asking." > "$1/etc/cobrix-root"
+}
+
+# seed_apt_cache ROOT CODENAME: links the package files that this machine
+# (when of that release) and the release's test root downloaded into ROOT's
+# apt cache; apt checks each against its index before using it. Nothing
+# when they sit on another file system.
+seed_apt_cache() {
+  local archives=$1/var/cache/apt/archives from
+  for from in "$roots/$2/var/cache/apt/archives" /var/cache/apt/archives; do
+    [ "$from" != /var/cache/apt/archives ] || [ "$2" = "$(host_release)" ] || continue
+    [ -d "$from" ] || continue
+    find "$from" -maxdepth 1 -name '*.deb' -exec cp -l -n -t "$archives" {} + 2>/dev/null || true
+  done
 }
 
 [ $# -ge 1 ] || usage
@@ -141,7 +164,7 @@ case $1 in
     [ $# = 2 ] || usage
     known "$2"
     if [ "$2" = "$(host_release)" ]; then
-      "$top/scripts/install-deps.sh"
+      "$top/scripts/install-deps.sh" test
     else
       locked "$2" make_test_root "$2"
     fi
@@ -172,6 +195,7 @@ case $1 in
     mkdir -p "$3"
     cp -a "$roots/$2-minbase/." "$3/"
     rm -f "$3/.cobrix-complete"
+    seed_apt_cache "$3" "$2"
     ;;
   *) usage ;;
 esac
