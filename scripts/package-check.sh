@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Proves the Debian package of each release given (default: every release
-# cobrix supports). In the release (its test root, or this machine): builds
-# the package (scripts/package.sh, in the suites' build folder), checks it
-# with that release's lintian and its packaged changelog with
-# dpkg-parsechangelog. Then on a fresh minbase root of the same release
-# (scripts/root.sh fresh): installs it with apt, checks that apt brought
+# cobrix supports). Builds it as a developer would on a clean machine of the
+# release, a fresh minbase root (scripts/root.sh fresh), with
+# scripts/package.sh, and fails when that build installed a server: dpkg -l
+# before and after, and no package it added may ship a daemon (a systemd
+# socket, or a service that is not a one-shot command). In the release (its test root, or
+# this machine): checks the package with that release's lintian and its
+# packaged changelog with dpkg-parsechangelog. Then on another fresh
+# minbase root of the same release: installs it with apt, checks that apt brought
 # nothing but what it depends on (and what those dependencies recommend),
 # checks the installed files, links and manual page, and runs the installed
 # program: the version banner, also through the ExternalScripts links, the
@@ -15,7 +18,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 root=$top/scripts/root.sh
-release='' fresh='' servers='' starting=''
+release='' deb='' fresh='' builder='' servers='' starting=''
 fail() { echo "package-check: FALHA ($release): $*" >&2; exit 1; }
 rel() { "$root" run "$release" "$@"; }  # in the release's environment
 new() { "$root" in "$fresh" "$@"; }     # in the fresh root
@@ -26,14 +29,45 @@ finish() {  # stops the release's servers and removes its fresh root
   [ -z "$starting" ] || wait "$starting" || true
   [ -z "$servers" ] || rel tests/servers/stop.sh "$servers"
   [ -z "$fresh" ] || rm -rf "$fresh"
-  servers='' fresh='' starting=''
+  [ -z "$builder" ] || rm -rf "$builder"
+  servers='' fresh='' builder='' starting=''
 }
 trap 'finish; rm -rf "$work"' EXIT
 
+# build_clean: builds the release's package in a fresh minbase root, as
+# scripts/package.sh builds it on a clean machine (in a build folder of the
+# root's own), and sets deb to its path in dist/. Fails when the build
+# installed a package that ships a daemon: build tools only, never a server.
+build_clean() {
+  local added services
+  builder=$(mktemp -d "${TMPDIR:-/var/tmp}/cobrix-build-$release.XXXXXX")
+  "$root" fresh "$release" "$builder"
+  "$root" in "$builder" dpkg -l > "$work/dpkg-before"
+  echo "\$ scripts/package.sh $release   (numa raiz minbase nova)"
+  "$root" in "$builder" nice env BUILD_DIR=/root/build scripts/package.sh "$release" > "$work/build.out" 2> "$work/build.log" ||
+    { tail -n 40 "$work/build.log" >&2; fail "o pacote não foi construído"; }
+  deb=$(tail -n 1 "$work/build.out")
+  "$root" in "$builder" dpkg -l > "$work/dpkg-after"
+  added=$(comm -13 <(awk '$1 == "ii" {print $2}' "$work/dpkg-before" | sort) \
+                   <(awk '$1 == "ii" {print $2}' "$work/dpkg-after" | sort))
+  echo "dpkg -l: $(grep -c '^ii' "$work/dpkg-before") pacotes antes, $(grep -c '^ii' "$work/dpkg-after") depois;" \
+    "a construção instalou: $(tr '\n' ' ' <<<"$added")"
+  # A daemon is a systemd socket, or a service that is not a one-shot
+  # command (procps's, which sets the kernel's parameters at boot, is one).
+  # shellcheck disable=SC2016,SC2086  # the list is split into its names
+  services=$("$root" in "$builder" bash -c 'for p; do
+    for unit in $(dpkg -L "$p" | grep -E "/systemd/system/[^/]+\.(service|socket)\$"); do
+      case $unit in *.socket) echo "$p" ;; *) grep -qx "Type=oneshot" "$unit" || echo "$p" ;; esac
+    done; done | sort -u' _ $added)
+  [ -z "$services" ] || fail "construir o pacote instalou servidores: $(tr '\n' ' ' <<<"$services")"
+  rm -rf "$builder"
+  builder=''
+}
+
 check_release() {
   release=$1
-  local deb name version upstream report changes before installed closure extra id codename
-  deb=$("$top/scripts/package.sh" "$release") || fail "o pacote não foi construído"
+  local name version upstream report changes before installed closure extra id codename
+  build_clean
   name=$(basename "$deb")
   version=$(dpkg-deb -f "$deb" Version)
   echo "== $release: dist/$name"
