@@ -10,6 +10,8 @@ packages=(
   libmariadb-dev libpq-dev libutf8proc-dev libssl-dev
   libgtest-dev googletest
   mariadb-server mariadb-client postgresql postgresql-client pgbouncer tzdata openssl procps
+  # libfaketime, which moves a test run's clock
+  faketime
   zabbix-agent dpkg-dev file lintian
   # The real Zabbix of the Zabbix tests (tests/zabbix/). The proxy is not
   # installed: it conflicts with the server, so the test unpacks its package
