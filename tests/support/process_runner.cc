@@ -87,8 +87,8 @@ Captured run_program(const std::string& program, const std::vector<std::string>&
   if (pid == 0) {
     redirect(STDOUT_FILENO, out_path);
     redirect(STDERR_FILENO, err_path);
-    const int null_in = ::open("/dev/null", O_RDONLY);
-    ::dup2(null_in, STDIN_FILENO);
+    const int in = ::open(options.stdin_path.empty() ? "/dev/null" : options.stdin_path.c_str(), O_RDONLY);
+    ::dup2(in, STDIN_FILENO);
     for (const auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
