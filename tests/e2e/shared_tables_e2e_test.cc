@@ -112,14 +112,14 @@ TEST(SharedTables, EachRunReachesItsOwnInstallationOnly) {
   }
 
   // A's role writing as b: refused before anything is sent.
-  const std::string before = site.pg_value("SELECT count(*) || max(timestamp) FROM ixc_clientes");
+  const std::string before = site.pg_value("SELECT count(*) || ':' || max(timestamp) FROM ixc_clientes");
   const Captured forged = site.run("prov-b", a);
   EXPECT_EQ(forged.status, 1);
   EXPECT_EQ(forged.out, "Conectado ao PostgreSQL com sucesso.\n");
   EXPECT_TRUE(forged.err.starts_with("cobrix: erro (PostgreSQL): o papel '" + a.user +
                                      "' não grava a instalação 'prov-b'"))
       << forged.err;
-  EXPECT_EQ(site.pg_value("SELECT count(*) || max(timestamp) FROM ixc_clientes"), before);
+  EXPECT_EQ(site.pg_value("SELECT count(*) || ':' || max(timestamp) FROM ixc_clientes"), before);
 }
 
 // A holds every lock its role may take on the shared tables, in an open
