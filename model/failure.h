@@ -24,6 +24,7 @@ inline constexpr std::string_view kIxcMysqlKind = "MySQL do IXC";
 inline constexpr std::string_view kPostgresKind = "PostgreSQL";
 inline constexpr std::string_view kConversionKind = "valor do IXC que não pode ser convertido";
 inline constexpr std::string_view kPasswordsKind = "senhas";
+inline constexpr std::string_view kClockKind = "relógio";
 
 // A value of the IXC result that cannot become a record value (a text that
 // is not UTF-8, an amount that is not a number, a date that is not a date).

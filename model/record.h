@@ -26,6 +26,16 @@ struct DateTime {
   friend bool operator==(const DateTime&, const DateTime&) = default;
 };
 
+// Days from 1970-01-01 to the date of `t` in the proleptic Gregorian
+// calendar (negative before it); the time of day is not read.
+constexpr std::int64_t day_number(const DateTime& t) {
+  const std::int64_t y = t.year - (t.month <= 2);
+  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (t.month + (t.month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
+  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+
 // SQL NULL / Python None.
 struct Null {
   friend bool operator==(Null, Null) { return true; }

@@ -21,6 +21,8 @@ build=(
 servers=(mariadb-server postgresql pgbouncer zabbix-server-pgsql zabbix-agent)
 tools=(
   mariadb-client postgresql-client tzdata openssl procps lintian
+  # libfaketime, which moves a test run's clock
+  faketime
   # The real Zabbix of the Zabbix tests (tests/zabbix/). The proxy is not
   # installed: it conflicts with the server, so the test unpacks its package
   # into its own folder.

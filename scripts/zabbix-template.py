@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes contrib/zabbix/cobrix_template_7.0.yaml from cobrix_template.yaml.
+"""Writes contrib/zabbix/cobrix_template_7.0.yaml from cobrix_template.yaml, and
+the guide's reference tables of the templates into doc/guia.md.
 
 The Zabbix 6.0 file is the one that is edited by hand; the 7.0 file is made
 from it: what Zabbix 7.0 itself makes of the 6.0 file when it imports it
@@ -17,8 +18,14 @@ The SQL of every ODBC item, db.odbc.get[NAME,...], is queries.sql's query
 NAME, to the byte: the script fails, in both uses, when the 6.0 file's
 differs.
 
-  usage: zabbix-template.py          writes the 7.0 file
-         zabbix-template.py --check  fails if the 7.0 file is not what it would write
+The guide's tables (macros, items, triggers, discovery rules, the macros
+renamed since the previous version) sit between the lines
+"<!-- gerado: NAME -->" and "<!-- fim: NAME -->" of doc/guia.md; the script
+rewrites what is between them and leaves the rest of the guide alone (a guide
+that does not exist yet is made of the tables alone).
+
+  usage: zabbix-template.py          writes the 7.0 file and the guide's tables
+         zabbix-template.py --check  fails if either is not what it would write
 """
 import re
 import sys
@@ -30,15 +37,39 @@ ZABBIX = Path(__file__).resolve().parent.parent / "contrib" / "zabbix"
 SOURCE = ZABBIX / "cobrix_template.yaml"
 TARGET = ZABBIX / "cobrix_template_7.0.yaml"
 QUERIES = ZABBIX / "queries.sql"
+GUIDE = ZABBIX.parent.parent / "doc" / "guia.md"
 
 # The item types whose checks 7.0 bounds by the item's own timeout.
 TIMEOUT_TYPES = {"ZABBIX_PASSIVE", "ZABBIX_ACTIVE", "SIMPLE", "EXTERNAL", "ODBC", "SSH", "TELNET"}
 TIMEOUT_MACRO = {
-    "macro": "{$COBRIX.TIMEOUT}",
+    "macro": "{$COBRIX.TEMPO_LIMITE}",
     "value": "30s",
-    "description": "How long one check of this template may last (the run, the agent item, the ODBC query) "
-                   "before it is stopped and its item left not supported. 30s covers a run of up to 200,000 "
-                   "overdue customers (the guide's Timeouts table); at most 600s.",
+    "description": "Quanto tempo uma verificação deste template pode durar (a execução, o item do agente, a consulta "
+                   "ODBC) antes de ser parada. 30s cobrem uma execução de até 200.000 clientes em atraso (a tabela de "
+                   "tempos limite do guia); no máximo 600s.",
+}
+# The macros of the previous version that this one names otherwise (a host's
+# value of the old name no longer applies; the guide tells how to rename it),
+# and those it no longer has (None: the per-host file holds the value now, or
+# nothing uses it).
+RENAMED = {
+    "{$COBRIX.INTERVAL}": "{$COBRIX.INTERVALO}",
+    "{$COBRIX.NODATA}": "{$COBRIX.SEM_DADOS}",
+    "{$COBRIX.TIMEOUT}": "{$COBRIX.TEMPO_LIMITE}",
+    "{$COBRIX.TOTALS.INTERVAL}": "{$COBRIX.RESUMO.INTERVALO}",
+    "{$COBRIX.ODBC.USER}": "{$COBRIX.ODBC.USUARIO}",
+    "{$COBRIX.ODBC.PASSWORD}": "{$COBRIX.ODBC.SENHA}",
+    "{$COBRIX.FILIAL.MATCHES}": "{$COBRIX.FILIAL.INCLUIR}",
+    "{$COBRIX.FILIAL.NOT_MATCHES}": "{$COBRIX.FILIAL.EXCLUIR}",
+    "{$COBRIX.CIDADE.MATCHES}": "{$COBRIX.CIDADE.INCLUIR}",
+    "{$COBRIX.CIDADE.NOT_MATCHES}": "{$COBRIX.CIDADE.EXCLUIR}",
+    "{$COBRIX.LLD.INTERVAL}": "{$COBRIX.DESCOBERTA.INTERVALO}",
+    "{$COBRIX.LLD.LIFETIME}": "{$COBRIX.DESCOBERTA.RETENCAO}",
+    "{$COBRIX.DEVEDOR.LIFETIME}": "{$COBRIX.DEVEDOR.RETENCAO}",
+    "{$COBRIX.RESUMO.NODATA}": "{$COBRIX.RESUMO.SEM_DADOS}",
+    "{$COBRIX.UNSUPPORTED.INTERVAL}": None,
+    "{$IXC.DB.HOST}": None, "{$IXC.DB.PORT}": None, "{$IXC.DB.USER}": None, "{$IXC.DB.NAME}": None,
+    "{$PG.HOST}": None, "{$PG.PORT}": None, "{$PG.DB}": None, "{$PG.USER}": None,
 }
 WIDGET_TYPES = {"CLOCK": "clock", "GRAPH_CLASSIC": "graph", "GRAPH_PROTOTYPE": "graphprototype",
                 "ITEM": "item", "PLAIN_TEXT": "plaintext", "URL": "url"}
@@ -257,22 +288,121 @@ HEADER = (f"# Zabbix 7.0: made by scripts/zabbix-template.py from {SOURCE.name} 
 
 
 def render():
+    """The 7.0 file's text and the guide's."""
     source = yaml.safe_load(SOURCE.read_text(encoding="utf-8"))
     check_queries(source["zabbix_export"])
-    return HEADER + yaml.dump({"zabbix_export": convert(source["zabbix_export"])}, Dumper=Dumper, allow_unicode=True,
+    guide_text = guide(source["zabbix_export"])
+    return guide_text, HEADER + yaml.dump({"zabbix_export": convert(source["zabbix_export"])}, Dumper=Dumper, allow_unicode=True,
                      sort_keys=False, width=100000, default_flow_style=False)
 
 
+# --- The guide's reference tables, from the 6.0 file.
+ITEM_TYPES = {"EXTERNAL": "verificação externa", "ZABBIX_PASSIVE": "agente", "TRAP": "trapper", "ODBC": "ODBC",
+              "DEPENDENT": "dependente", "INTERNAL": "interno", "CALCULATED": "calculado"}
+PRIORITIES = {"NOT_CLASSIFIED": "não classificada", "INFO": "informação", "WARNING": "atenção", "AVERAGE": "média",
+              "HIGH": "alta", "DISASTER": "desastre"}
+
+
+def one_line(text):
+    return " ".join(str(text).split()).replace("|", "\\|")
+
+
+def cell(text):
+    """A table cell of text: one line, pipes escaped, no HTML."""
+    return one_line(text).replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+
+
+def code(text):
+    return f"`{one_line(text)}`" if text not in (None, "") else ""
+
+
+def table(header, rows):
+    lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
+    lines += ["| " + " | ".join(row) + " |" for row in rows]
+    return "\n".join(lines)
+
+
+def source_of(item):
+    if item.get("type") == "DEPENDENT":
+        return f"de {code(item['master_item']['key'])}"
+    if item.get("type") == "TRAP":
+        return f"enviado; aceito de {code(item.get('allowed_hosts', 'qualquer endereço'))}"
+    return f"a cada {code(item.get('delay', '1m'))}"
+
+
+def trigger_rows(template, trigger):
+    depends = ", ".join(d["name"] for d in trigger.get("dependencies", []))
+    return [template, cell(trigger["name"]), cell(trigger.get("event_name", "")),
+            PRIORITIES[trigger.get("priority", "NOT_CLASSIFIED")], code(trigger["expression"]), cell(depends)]
+
+
+def guide_tables(export):
+    """The reference tables of the templates, by name."""
+    macros, items, triggers, rules = [], [], [], []
+    for template in export["templates"]:
+        name = cell(template["name"])
+        timed = False
+        for item in template.get("items", []):
+            timed = timed or item.get("type") in TIMEOUT_TYPES
+            items.append([name, cell(item["name"]), code(item["key"]), ITEM_TYPES[item["type"]], source_of(item),
+                          code(item.get("units", ""))])
+            triggers += [trigger_rows(name, t) for t in item.get("triggers", [])]
+        for rule in template.get("discovery_rules", []):
+            conditions = [f"{c['macro']} {'não casa com' if c.get('operator') == 'NOT_MATCHES_REGEX' else 'casa com'} "
+                          f"{c['value']}" for c in rule.get("filter", {}).get("conditions", [])]
+            prototypes = rule.get("item_prototypes", [])
+            rules.append([name, cell(rule["name"]), code(rule["key"]), source_of(rule), cell("; ".join(conditions)),
+                          code(rule.get("lifetime", "30d")),
+                          "<br>".join(f"{cell(p['name'])}: {code(p['key'])}" + (f" ({code(p['units'])})" if p.get("units") else "")
+                                      for p in prototypes)])
+            for prototype in prototypes:
+                triggers += [trigger_rows(name, t) for t in prototype.get("trigger_prototypes", [])]
+            triggers += [trigger_rows(name, t) for t in rule.get("trigger_prototypes", [])]
+        for macro in template.get("macros", []):
+            default = "(secreta)" if macro.get("type") == "SECRET_TEXT" else code(macro.get("value", ""))
+            macros.append([name, code(macro["macro"]), default, cell(macro.get("description", ""))])
+        if timed:
+            macros.append([name, code(TIMEOUT_MACRO["macro"]), code(TIMEOUT_MACRO["value"]),
+                           "Só no Zabbix 7.0. " + cell(TIMEOUT_MACRO["description"])])
+    triggers += [trigger_rows("", t) for t in export.get("triggers", [])]
+    renamed = [[code(old), code(new) if new else "(sai: " + ("o arquivo do host guarda o valor" if old.startswith(
+        ("{$IXC", "{$PG")) else "nada mais a usa") + ")"] for old, new in RENAMED.items()]
+    return {
+        "macros": table(["Template", "Macro", "Padrão", "Descrição"], macros),
+        "itens": table(["Template", "Item", "Chave", "Tipo", "Valor", "Unidades"], items),
+        "gatilhos": table(["Template", "Gatilho", "Nome do evento", "Gravidade", "Expressão", "Depende de"], triggers),
+        "descobertas": table(["Template", "Regra", "Chave", "Valor", "Filtro", "Retenção", "Protótipos de itens"], rules),
+        "macros-renomeadas": table(["Macro da versão anterior", "Nesta versão"], renamed),
+    }
+
+
+def guide(export):
+    """doc/guia.md with each marked section's lines replaced by its table."""
+    tables = guide_tables(export)
+    text = GUIDE.read_text(encoding="utf-8") if GUIDE.exists() else "".join(
+        f"<!-- gerado: {name} -->\n<!-- fim: {name} -->\n\n" for name in tables).rstrip("\n") + "\n"
+    for name, body in tables.items():
+        pattern = re.compile(rf"(^<!-- gerado: {re.escape(name)} -->\n).*?(^<!-- fim: {re.escape(name)} -->$)",
+                             re.S | re.M)
+        if not pattern.search(text):
+            fail(f"{GUIDE.name} não tem as linhas <!-- gerado: {name} --> e <!-- fim: {name} -->")
+        text = pattern.sub(lambda m: m.group(1) + body + "\n" + m.group(2), text)
+    return text
+
+
 def main():
-    text = render()
+    guide_text, text = render()
     if sys.argv[1:] == ["--check"]:
         if not TARGET.exists() or TARGET.read_text(encoding="utf-8") != text:
             fail(f"{TARGET.name} não corresponde a {SOURCE.name}: rode scripts/zabbix-template.py")
-        print(f"{TARGET.name}: em dia com {SOURCE.name}")
+        if not GUIDE.exists() or GUIDE.read_text(encoding="utf-8") != guide_text:
+            fail(f"as tabelas de {GUIDE.name} não correspondem a {SOURCE.name}: rode scripts/zabbix-template.py")
+        print(f"{TARGET.name} e as tabelas de {GUIDE.name}: em dia com {SOURCE.name}")
     elif sys.argv[1:]:
         fail("uso: zabbix-template.py [--check]")
     else:
         TARGET.write_text(text, encoding="utf-8")
+        GUIDE.write_text(guide_text, encoding="utf-8")
 
 
 if __name__ == "__main__":

@@ -6,6 +6,7 @@
 #include "store/pg_connection.h"
 #include "store/pipeline.h"
 #include "store/schema.h"
+#include "store/waits.h"
 
 namespace cobrix::store {
 
@@ -14,19 +15,12 @@ namespace {
 const std::string kIndexName = kRetentionIndex;
 const std::string kIndexDefinition = kIndexName + " ON ixc_clientes (timestamp)";
 
-const std::string kStateQuery =
-    "SELECT pg_backend_pid(), t.oid IS NOT NULL AND pg_has_role(t.relowner, 'USAGE'), "
-    "coalesce(pg_relation_size(t.oid), 0), ic.oid IS NOT NULL, i.indisvalid, "
-    "EXISTS (SELECT FROM pg_language WHERE lanname = 'plpgsql' AND has_language_privilege(oid, 'USAGE')) "
-    "FROM (SELECT to_regclass('ixc_clientes') AS oid) r "
-    "LEFT JOIN pg_class t ON t.oid = r.oid "
-    "LEFT JOIN pg_class ic ON ic.relname = '" + kIndexName + "' AND ic.relnamespace = t.relnamespace "
-    "LEFT JOIN pg_index i ON i.indexrelid = ic.oid AND i.indrelid = t.oid";
-
 const std::string kCreate = "CREATE INDEX IF NOT EXISTS " + kIndexDefinition;
 const std::string kCreateConcurrently = "CREATE INDEX CONCURRENTLY IF NOT EXISTS " + kIndexDefinition;
 const std::string kDropConcurrently = "DROP INDEX CONCURRENTLY IF EXISTS " + kIndexName;
 const std::string kRetentionDelete = "DELETE FROM ixc_clientes WHERE timestamp < NOW() - INTERVAL '1 day';";
+const std::string kOwnRetentionDelete =
+    "DELETE FROM ixc_clientes WHERE timestamp < LOCALTIMESTAMP - INTERVAL '1 day';";
 
 bool is_true(const PGresult* res, int column) {
   return !PQgetisnull(res, 0, column) && PQgetvalue(res, 0, column)[0] == 't';
@@ -70,26 +64,11 @@ void start_concurrent_build(PGconn* conn) {
 
 }  // namespace
 
-TableState table_state(PGconn* conn) {
-  const PgResult res = exec(conn, kStateQuery);
-  const PGresult* r = res.get();
-  TableState state;
-  if (PQntuples(r) != 1) return state;
-  state.owns_session = std::string_view(PQgetvalue(r, 0, 0)) == std::to_string(PQbackendPID(conn));
-  state.may_index = is_true(r, 1);
-  state.heap_bytes = std::stoll(PQgetvalue(r, 0, 2));
-  state.plpgsql = is_true(r, 5);
-  if (is_true(r, 3))
-    state.index = PQgetisnull(r, 0, 4) ? TableState::Index::foreign
-                  : is_true(r, 4)      ? TableState::Index::valid
-                                       : TableState::Index::invalid;
-  return state;
-}
-
-void queue_stale_delete(Pipeline& pipeline, PGconn* conn) {
+void queue_stale_delete(Pipeline& pipeline, PGconn* conn, bool isolated) {
   pipeline.exec("BEGIN");
+  pipeline.exec(kBoundedWaits);
   if (PQserverVersion(conn) >= 110000) pipeline.exec("SET LOCAL jit = off");
-  pipeline.exec(kRetentionDelete);
+  pipeline.exec(isolated ? kOwnRetentionDelete : kRetentionDelete);
   pipeline.exec("COMMIT");
 }
 

@@ -10,6 +10,7 @@
 #include <ostream>
 
 #include "store/pipeline.h"
+#include "store/table_state.h"
 
 namespace cobrix::store {
 
@@ -23,41 +24,22 @@ inline constexpr std::int64_t kIndexBuildLock = 0x636f62726978'0001;
 // the time one page takes; a larger table gets it built concurrently.
 inline constexpr std::int64_t kQuickIndexBytes = 2 << 20;
 
-// What the server says of the table and of this connection, in one query.
-struct TableState {
-  enum class Index { absent, valid, invalid, foreign };
-  // The server session answering on this connection is the one that libpq
-  // opened (pg_backend_pid() is the backend key's process id): no pooler in
-  // between, so every later round trip reaches the same session. A pooler
-  // must hand out backend keys of its own (cancel requests reach it, and it
-  // finds the client by that key), so behind any pooler this is false.
-  bool owns_session = false;
-  // The retention index: missing, usable, left unusable by a concurrent
-  // build that did not end (or being built right now), or the name taken
-  // by something that is not an index of the table.
-  Index index = Index::absent;
-  // This role may create indexes on the table (it owns it, or has the
-  // owner's privileges); the least-privilege role may not.
-  bool may_index = false;
-  std::int64_t heap_bytes = 0;
-  // This role may run PL/pgSQL (DO blocks) in this database: the language
-  // is installed and usable.
-  bool plpgsql = false;
-};
-
-// Reads the state of the ixc_clientes that unqualified statements reach.
-// Throws PgError when the query fails.
-TableState table_state(PGconn* conn);
-
-// Queues the delete of every row, of any installation, not refreshed for
-// more than a day: "DELETE FROM ixc_clientes WHERE timestamp < NOW() -
-// INTERVAL '1 day';" in a transaction of its own (BEGIN ... COMMIT) with
-// JIT compilation off (beside millions of rows the planner's estimate for
-// the oldest rows can be coarse enough to compile the statement, which then
+// Queues the delete of every row not refreshed for more than a day: "DELETE
+// FROM ixc_clientes WHERE timestamp < NOW() - INTERVAL '1 day';", which
+// reaches every installation's rows, or in the isolated layout (`isolated`)
+// the same with LOCALTIMESTAMP, which row-level security limits to this
+// role's own installation. The comparison of a timestamp with NOW()'s
+// timestamptz may not come before the security check (it is not leakproof),
+// so it could not use an index there; with LOCALTIMESTAMP both conditions
+// are one range of the index on (ixcidentification, timestamp). Both read
+// the rows' timestamps in this session's time zone alike. In a transaction
+// of its own (BEGIN ... COMMIT) with the run's wait limits and JIT
+// compilation off (beside millions of rows the planner's estimate for the
+// oldest rows can be coarse enough to compile the statement, which then
 // costs more than the rows it deletes), as one segment of `pipeline`. When
 // the server refuses it nothing is deleted, and its transaction stays open
 // and aborted until the caller ends it (request_rollback).
-void queue_stale_delete(Pipeline& pipeline, PGconn* conn);
+void queue_stale_delete(Pipeline& pipeline, PGconn* conn, bool isolated);
 
 // Before the upsert: when the table lacks the index, this role may create
 // it and the table holds at most kQuickIndexBytes (a table created by this

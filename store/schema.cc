@@ -8,6 +8,7 @@
 #include "store/pg_connection.h"
 #include "store/pipeline.h"
 #include "store/summary_table.h"
+#include "store/waits.h"
 
 namespace cobrix::store {
 
@@ -56,15 +57,17 @@ void create_table(PGconn* conn) {
   std::optional<PgError> refused;
   {
     Pipeline pipeline(conn);
+    pipeline.exec(kBoundedWaits);
     pipeline.exec(sql);
     pipeline.sync();
+    pipeline.exec(kBoundedWaits);
     pipeline.exec(create_summary_table_statement());
     refused = std::move(pipeline.finish_segments().front());
   }
   if (!refused) return;
   if (refused_but_table_visible(conn, *refused)) return;
   if (!lost_creation_race(*refused)) throw *refused;
-  exec(conn, sql);
+  exec(conn, kBoundedWaitsPrefix + sql);
 }
 
 std::set<std::string, std::less<>> existing_columns(PGconn* conn) {
@@ -89,7 +92,7 @@ void ensure_table(PGconn* conn, std::ostream& out) {
   for (const Column& column : colunas_tabela) {
     if (colunas_existentes.contains(lower(column.name))) continue;
     try {
-      exec(conn, add_column_statement(column));
+      exec(conn, kBoundedWaitsPrefix + add_column_statement(column));
       say(out, "Coluna '" + std::string(column.name) + "' adicionada à tabela ixc_clientes.");
     } catch (const PgError& e) {
       say_error(out, "Erro ao adicionar coluna '" + std::string(column.name) + "': ", e);

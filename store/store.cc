@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "model/phase_log.h"
+#include "store/clock_check.h"
+#include "store/isolation.h"
 #include "store/messages.h"
 #include "store/pg_connection.h"
 #include "store/pipeline.h"
@@ -12,6 +14,7 @@
 #include "store/schema.h"
 #include "store/summary.h"
 #include "store/summary_table.h"
+#include "store/table_state.h"
 #include "store/upsert.h"
 
 namespace cobrix {
@@ -42,8 +45,18 @@ bool sendPostgresClientes(const RecordList& descobertaClientes, const RunSetting
     return false;
   }
 
-  store::ensure_table(conn.get(), out);
-  const store::TableState table = store::table_state(conn.get());
+  // One catalog query says whether the tables are complete; the creation
+  // statements and the column query run only when something is missing.
+  store::TableState table = store::table_state(conn.get());
+  if (!table.complete()) {
+    store::ensure_table(conn.get(), out);
+    table = store::table_state(conn.get());
+  }
+  // Rows stamped by a clock far from the server's would be deleted at once
+  // by retention, or outlive it; a role that does not write this
+  // installation would have every row refused. Either way nothing is sent.
+  if (table.server_clock) store::check_clock(store::get_timestamp(), *table.server_clock);
+  if (table.isolated) store::check_writer(conn.get(), settings.zabbix_host);
   store::create_small_retention_index(conn.get(), table, out);
 
   const DateTime timestamp_now = store::get_timestamp();
@@ -79,9 +92,9 @@ bool sendPostgresClientes(const RecordList& descobertaClientes, const RunSetting
   try {
     const PhaseTimer timer("delete");
     store::Pipeline pipeline(conn.get());
-    store::queue_summary(pipeline, summary, settings.zabbix_host);
+    store::queue_summary(pipeline, summary, settings.zabbix_host, table.isolated);
     pipeline.sync();
-    store::queue_stale_delete(pipeline, conn.get());
+    store::queue_stale_delete(pipeline, conn.get(), table.isolated);
     failures = pipeline.finish_segments();
   } catch (const std::exception& e) {
     say_error(out, "Erro ao apagar registros antigos: ", e);

@@ -160,14 +160,14 @@ TEST(StoreSummary, EqualsWhatSqlOverTheRunsRowsGivesDirectlyAndThroughAPooler) {
   }
   EXPECT_EQ(stored(db, "outra"), computed(db, "outra"));  // another installation's summary is left alone
 
-  // The readers' queries: the totals first, then the branches, the cities
-  // and as many debtors as asked for.
+  // The readers' queries: the totals first, then the cities, the hundred
+  // largest debtors (the templates keep the first {$COBRIX.TOP.N}) and the branches.
   ASSERT_TRUE(run_store(varied("isp"), as_installation(db.settings(), "isp")).ok);
   for (const int top : {20, 100}) {
     const testing::Rows rows = db.query(reader_query("cobrix.resumo", "isp", top));
     std::string kinds;
     for (const auto& row : rows) kinds += *row[0] == "devedor" ? "d" : (*row[0]).substr(0, 1);
-    EXPECT_EQ(kinds, "t" + std::string(4, 'c') + std::string(top, 'd') + std::string(5, 'f')) << top;
+    EXPECT_EQ(kinds, "t" + std::string(4, 'c') + std::string(100, 'd') + std::string(5, 'f')) << top;
   }
   EXPECT_EQ(db.query(reader_query("cobrix.totais", "isp", 20)),
             db.query("SELECT clientes_ativos, titulos_ativos, valor_ativos, clientes_inativos, titulos_inativos, "

@@ -79,15 +79,6 @@ bool earlier(const DateTime& a, const DateTime& b) {
          std::tie(b.year, b.month, b.day, b.hour, b.minute, b.second, b.microsecond);
 }
 
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t day_number(const DateTime& t) {
-  const std::int64_t y = t.year - (t.month <= 2);
-  const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const std::int64_t yoe = y - era * 400;
-  const std::int64_t doy = (153 * (t.month + (t.month > 2 ? -3 : 9)) + 2) / 5 + t.day - 1;
-  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
 // What one record adds to a group.
 struct Customer {
   std::optional<std::int64_t> status;

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "model/value_text.h"
+#include "store/isolation.h"
 #include "store/md5.h"
+#include "store/waits.h"
 
 namespace cobrix::store {
 
@@ -171,21 +173,24 @@ std::string create_summary_table_statement() {
          kTable + "_timestamp_key UNIQUE (timestamp, ixcidentification, tipo, posicao))";
 }
 
-void queue_summary(Pipeline& pipeline, const RunSummary& summary, std::string_view identification) {
+void queue_summary(Pipeline& pipeline, const RunSummary& summary, std::string_view identification, bool isolated) {
   const std::string id(identification);
   const std::string stamp = format_datetime(summary.timestamp);
   const char* const shared[] = {id.c_str(), stamp.c_str()};
   // A summary is written anew by every run: a commit that a crash loses
   // costs nothing that the next run does not bring back, so the commit does
   // not wait for its flush to disk.
-  pipeline.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSummaryLockClass) +
-                    ", hashtext($1)), set_config('synchronous_commit', 'off', true)",
-                1, shared);
+  pipeline.exec(kBoundedWaits + ", set_config('synchronous_commit', 'off', true)");
+  if (isolated)
+    pipeline.exec(kOwnRowLock, 1, shared);
+  else
+    pipeline.exec("SELECT pg_advisory_xact_lock(" + std::to_string(kSummaryLockClass) + ", hashtext($1))", 1, shared);
   pipeline.exec("DELETE FROM " + kTable + " WHERE ixcidentification = $1", 1, shared);
   // Rows that another run is replacing are locked by it: skipped, so that
   // two runs never wait for each other here.
-  pipeline.exec("DELETE FROM " + kTable + " WHERE ctid = ANY (ARRAY(SELECT ctid FROM " + kTable +
-                " WHERE timestamp < NOW() - INTERVAL '1 day' FOR UPDATE SKIP LOCKED))");
+  if (!isolated)
+    pipeline.exec("DELETE FROM " + kTable + " WHERE ctid = ANY (ARRAY(SELECT ctid FROM " + kTable +
+                  " WHERE timestamp < NOW() - INTERVAL '1 day' FOR UPDATE SKIP LOCKED))");
   const auto arrays = column_arrays(summary);
   std::vector<const char*> values(shared, shared + 2);
   for (const std::string& array : arrays) values.push_back(array.c_str());

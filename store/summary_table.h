@@ -37,14 +37,17 @@ std::string create_summary_table_statement();
 // Queues, as one segment of `pipeline` (no BEGIN: its implicit transaction
 // commits at the segment's Sync, which the caller queues, or rolls back
 // entirely when a command fails), the replacement of installation
-// `identification`'s summary by `summary`: under the installation's
-// transaction-level advisory lock and with an asynchronous commit (a
-// summary that a crash loses, the next run writes again), the delete of
-// its rows and of every
-// installation's rows older than a day (the rows other runs are replacing
-// at that moment are skipped, never waited for), then the summary's rows
-// in one statement. The texts of `summary` must hold no NUL byte (the
-// upsert of the same records has already refused one).
-void queue_summary(Pipeline& pipeline, const RunSummary& summary, std::string_view identification);
+// `identification`'s summary by `summary`, with the run's wait limits and
+// an asynchronous commit (a summary that a crash loses, the next run writes
+// again): under the installation's lock, the delete of its rows, then the
+// summary's rows in one statement. The lock is, in the isolated layout
+// (`isolated`), the installation's own row of ixc_clientes_acesso
+// (kOwnRowLock), else a transaction-level advisory lock; in the latter,
+// every installation's summary rows older than a day go too (the rows
+// other runs are replacing at that moment are skipped, never waited for),
+// which in the isolated layout the tables' owner deletes instead. The
+// texts of `summary` must hold no NUL byte (the upsert of the same records
+// has already refused one).
+void queue_summary(Pipeline& pipeline, const RunSummary& summary, std::string_view identification, bool isolated);
 
 }  // namespace cobrix::store

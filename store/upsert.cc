@@ -14,6 +14,7 @@
 #include "store/pg_connection.h"
 #include "store/pipeline.h"
 #include "store/schema.h"
+#include "store/waits.h"
 
 namespace cobrix::store {
 
@@ -199,6 +200,7 @@ std::optional<PgError> send_pages(PGconn* conn, const RecordList& records, PageP
     }
     const int n = static_cast<int>(count * kValues);
     pipeline.exec("BEGIN");
+    pipeline.exec(kBoundedWaits);
     if (named && count == kPageRows) {
       if (!prepared) pipeline.prepare(kPageStatement, params.statement(count), n);
       prepared = true;

@@ -55,7 +55,8 @@ std::string insert_query();
 // column `timestamp_now`; NULL for a key that the record lacks) in pages of
 // at most kPageRows rows, one statement per page. The values are read from
 // `records` page by page and their texts sent from where the list holds
-// them. Each page is a transaction of its own (BEGIN, the page, COMMIT), and
+// them. Each page is a transaction of its own (BEGIN, the run's wait
+// limits, the page, COMMIT), and
 // all pages travel in one pipeline that the server answers after the last:
 // one round trip for the whole upsert, whatever the number of pages. The
 // first page that fails throws its PgError, after the server has skipped

@@ -1,9 +1,10 @@
 -- What the Zabbix templates read through ODBC (db.odbc.get, DSN
 -- {$COBRIX.ODBC.DSN}), one query per interval and host: the summary that the
 -- installation's latest run wrote to ixc_clientes_resumo. {HOST.HOST} (the
--- installation's identification, the run's Zabbix host) and {$COBRIX.TOP.N}
--- (how many debtors, 1 to 100; default 20) are the template's macros, which
--- Zabbix replaces before sending the text. Each query is the text from its
+-- installation's identification, the run's Zabbix host) is the one macro,
+-- which Zabbix replaces before sending the text; how many debtors the
+-- templates keep ({$COBRIX.TOP.N}) is applied to the answer, as a number, by
+-- a preprocessing step, never to this text. Each query is the text from its
 -- "-- query:" line to the next one, these comment lines left out.
 --
 -- The rows, told apart by tipo (posicao orders those of one tipo):
@@ -20,15 +21,17 @@
 -- item keys and JSONPaths take it instead of the name. Other rows: their tipo.
 -- The run writes it with the row (coalesce(md5(tipo || ':' || nome), tipo)),
 -- so that the readers' query computes nothing per row.
---   devedor  the {$COBRIX.TOP.N} customers with the largest overdue amount,
---            posicao 1 the largest (equal amounts by idcliente)
+--   devedor  the customers with the largest overdue amount, as many as the
+--            run keeps (100), posicao 1 the largest (equal amounts by idcliente)
 -- For total, filial and cidade: clientes_/titulos_/valor_ativos (statuscliente
 -- <> 0) and _inativos (= 0), amounts rounded to cents; datavencimento the
 -- oldest due date and dias_atraso its age in days at the run's date. For
 -- devedor: idcliente, razaosocial, filial, cidade, statuscliente, valoratraso,
 -- titulosatraso, datavencimento and dias_atraso as that customer's row.
--- timestamp is the run's, the same on every row. No row at all: the
--- installation has not written a summary in the last day.
+-- timestamp is the run's, the same on every row; idade the summary's age in
+-- seconds by the server's clock, computed once per row from the two (the
+-- run writes its local time, which the run checks against the server's).
+-- No row at all: the installation has not written a summary in the last day.
 
 -- query: cobrix.resumo
 SELECT tipo, posicao, nome, chave,
@@ -36,10 +39,9 @@ SELECT tipo, posicao, nome, chave,
        clientes_inativos, titulos_inativos, valor_inativos,
        datavencimento, dias_atraso,
        idcliente, razaosocial, filial, cidade, statuscliente, valoratraso, titulosatraso,
-       timestamp
+       timestamp, floor(extract(epoch FROM LOCALTIMESTAMP - timestamp)) AS idade
   FROM ixc_clientes_resumo
  WHERE ixcidentification = '{HOST.HOST}'
-   AND (tipo <> 'devedor' OR posicao <= {$COBRIX.TOP.N})
  ORDER BY tipo <> 'total', tipo, posicao
 
 -- query: cobrix.totais

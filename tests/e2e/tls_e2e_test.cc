@@ -352,18 +352,18 @@ TEST(TlsRun, ZabbixWrapperHandsOverTheHostFilesSettings) {
   const TlsServers& tls = sites.tls();
   const std::string hosts = sites.work() + "/zabbix";
   write_file(hosts + "/provedor-tls.my.cnf", {"[client]", "ssl-ca=" + tls.ca});
-  write_file(hosts + "/provedor-tls.conf",
-             {"IXC_PASSWORD=" + tls.mariadb.password, "PG_PASSWORD=" + tls.postgres.password,
-              std::string("COBRIX=") + COBRIX_BIN, "IXC_OPTION_FILE=" + hosts + "/provedor-tls.my.cnf",
-              "PGSSLMODE=verify-full", "PGSSLROOTCERT=" + tls.ca});
   RunOptions run;
   run.env = {{"COBRIX_CREDENTIALS_DIR", hosts}, {"HOME", hosts}, {"MARIADB_HOME", hosts}};
   const std::string wrapper = std::string(COBRIX_SOURCE_DIR) + "/contrib/zabbix/cobrix-zabbix";
   const auto external_check = [&](const std::string& pg_host) {
-    return testing::run_program(wrapper,
-                                {"cobrix-zabbix", tls.mariadb.host, tls.mariadb.port, tls.mariadb.user, sites.ixc(),
-                                 pg_host, tls.postgres.port, sites.pg_db(), tls.postgres.user, "provedor-tls"},
-                                run);
+    write_file(hosts + "/provedor-tls.conf",
+               {"IXC_HOST=" + tls.mariadb.host, "IXC_PORT=" + tls.mariadb.port, "IXC_USER=" + tls.mariadb.user,
+                "IXC_PASSWORD=" + tls.mariadb.password, "IXC_DATABASE=" + sites.ixc(), "PG_HOST=" + pg_host,
+                "PG_PORT=" + tls.postgres.port, "PG_DB=" + sites.pg_db(), "PG_USER=" + tls.postgres.user,
+                "PG_PASSWORD=" + tls.postgres.password, std::string("COBRIX=") + COBRIX_BIN,
+                "IXC_OPTION_FILE=" + hosts + "/provedor-tls.my.cnf", "PGSSLMODE=verify-full",
+                "PGSSLROOTCERT=" + tls.ca});
+    return testing::run_program(wrapper, {"cobrix-zabbix", "provedor-tls"}, run);
   };
 
   const Captured good = external_check(tls.postgres.host);

@@ -81,14 +81,16 @@ Captured capture_forked(const std::function<int()>& fn) {
 Captured run_program(const std::string& program, const std::vector<std::string>& args, const RunOptions& options) {
   const std::string out_path = options.stdout_path.empty() ? temp_path(".out") : options.stdout_path;
   const std::string err_path = temp_path(".err");
+  const std::string in_path = options.stdin_text.empty() ? "/dev/null" : temp_path(".in");
+  if (!options.stdin_text.empty()) std::ofstream(in_path, std::ios::binary) << options.stdin_text;
   std::cout.flush();
   std::cerr.flush();
   const pid_t pid = ::fork();
   if (pid == 0) {
     redirect(STDOUT_FILENO, out_path);
     redirect(STDERR_FILENO, err_path);
-    const int null_in = ::open("/dev/null", O_RDONLY);
-    ::dup2(null_in, STDIN_FILENO);
+    const int in = ::open(in_path.c_str(), O_RDONLY);
+    ::dup2(in, STDIN_FILENO);
     for (const auto& [name, value] : options.env) ::setenv(name.c_str(), value.c_str(), 1);
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -103,6 +105,7 @@ Captured run_program(const std::string& program, const std::vector<std::string>&
                   decode_status(wait_status), pid};
   if (options.stdout_path.empty()) std::remove(out_path.c_str());
   std::remove(err_path.c_str());
+  if (!options.stdin_text.empty()) std::remove(in_path.c_str());
   return result;
 }
 

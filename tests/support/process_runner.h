@@ -23,6 +23,7 @@ Captured capture_forked(const std::function<int()>& fn);
 struct RunOptions {
   std::map<std::string, std::string> env;  // added to (or replacing) the environment
   std::string stdout_path;                 // when set, standard output goes to this file instead
+  std::string stdin_text;                  // standard input (empty: /dev/null)
   // Called with the child's pid while it runs, before waiting for it.
   std::function<void(int pid)> while_running;
 };

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Test: Debian's zabbix_agentd, in test mode (-t), runs the cobrix
-# UserParameter through cobrix-agent against the test servers. A normal run's
-# value ends with the line "OK" and the rows are stored; a failed store, a
-# configuration that every user may read and a wrong parameter count give a
-# value without "OK".
+# UserParameter through cobrix-agent against the test servers, with the key
+# that carries only the host, cobrix.descobertaClientes["<host>"], and the
+# host's file in the hosts' folder. A normal run's value ends with the line
+# "OK" and the rows are stored; a failed store, a file that every user may
+# read, a key with more than the host and one without it give a value
+# without "OK".
 #   usage: agent_test.sh COBRIX GENERATOR   (COBRIX_TEST_SERVERS names the servers' folder)
 set -euo pipefail
 PATH=/usr/sbin:/usr/bin:/sbin:/bin:$PATH
@@ -30,26 +32,33 @@ trap cleanup EXIT
 eval "$("$top/bench/make-ixc-db.sh" --env "$env_file" --database "$ixc_db" --customers 200 --gen "$generator")"
 pg -d postgres -c "CREATE DATABASE $pg_db"
 
-write_conf() {  # write_conf FILE PG_PORT
-  install -m 0640 /dev/null "$1"
-  cat > "$1" <<CONF
+write_conf() {  # write_conf PROFILE PG_PORT: the folder PROFILE with the host's file
+  install -d -m 0750 "$work/$1"
+  install -m 0640 /dev/null "$work/$1/agente-teste.conf"
+  cat > "$work/$1/agente-teste.conf" <<CONF
 # test configuration
+IXC_HOST=$MARIADB_HOST
+IXC_PORT=$MARIADB_PORT
+IXC_USER=$MARIADB_USER
 IXC_PASSWORD=$MARIADB_PASSWORD
+IXC_DATABASE=$ixc_db
+IXC_TLS=desligado
 PG_HOST=$PG_HOST
 PG_PORT=$2
 PG_DB=$pg_db
 PG_USER=$PG_USER
 PG_PASSWORD=$PG_PASSWORD
+PG_TLS=desligado
 COBRIX=$cobrix
 CONF
 }
-write_conf "$work/good.conf" "$PG_PORT"
-write_conf "$work/closed-pg.conf" 1
-write_conf "$work/readable.conf" "$PG_PORT"
-chmod 0644 "$work/readable.conf"
+write_conf good "$PG_PORT"
+write_conf closed-pg 1
+write_conf readable "$PG_PORT"
+chmod 0644 "$work/readable/agente-teste.conf"
 
 # The UserParameter line of the shipped file, with the wrapper taken from
-# the source tree and the configuration file chosen by the item's profile.
+# the source tree and the hosts' folder chosen by the item's profile.
 userparameter=$(grep '^UserParameter=' "$contrib/userparameter_cobrix.conf")
 command=${userparameter#*,}
 command=${command/\/usr\/lib\/cobrix\/cobrix-agent/$contrib/cobrix-agent}
@@ -58,7 +67,7 @@ for profile in good closed-pg readable; do
 Timeout=30
 AllowRoot=1
 LogType=console
-UserParameter=cobrix.descobertaClientes[*],COBRIX_AGENT_CONF=$work/$profile.conf $command
+UserParameter=cobrix.descobertaClientes[*],COBRIX_CREDENTIALS_DIR=$work/$profile $command
 CONF
 done
 
@@ -82,7 +91,7 @@ expect() {  # expect DESCRIPTION CONDITION VALUE
 }
 last_line() { printf '%s' "$1" | tail -n 1; }
 
-key="cobrix.descobertaClientes[$MARIADB_HOST,$MARIADB_PORT,$MARIADB_USER,$ixc_db,agente-teste]"
+key='cobrix.descobertaClientes["agente-teste"]'
 
 value=$(agent_value good "$key")
 expect "execução normal termina com OK" '[ "$(last_line "$value")" = OK ]' "$value"
@@ -96,10 +105,13 @@ expect "falha do PostgreSQL não termina com OK" '[ "$(last_line "$value")" != O
 expect "falha do PostgreSQL é relatada" '[[ $value == *"Erro ao conectar ao PostgreSQL: "* ]]' "$value"
 
 value=$(agent_value readable "$key")
-expect "configuração legível por todos é recusada" \
-  '[[ $value == *"pode ser lido ou alterado por qualquer usuário"* && $(last_line "$value") != OK ]]' "$value"
+expect "arquivo do host legível por todos é recusado" \
+  '[[ $value == *"pode ser lido ou alterado por outros usuários"* && $(last_line "$value") != OK ]]' "$value"
 
-value=$(agent_value good "cobrix.descobertaClientes[$MARIADB_HOST,$MARIADB_PORT,$MARIADB_USER,$ixc_db]")
+value=$(agent_value good "cobrix.descobertaClientes[agente-teste,$MARIADB_HOST]")
+expect "chave com mais que o host é recusada" '[[ $value == *"a chave leva só o host"* && $(last_line "$value") != OK ]]' "$value"
+
+value=$(agent_value good "cobrix.descobertaClientes[]")
 expect "host do Zabbix faltando é recusado" '[[ $value == *"host do Zabbix"* && $(last_line "$value") != OK ]]' "$value"
 
 exit $fail

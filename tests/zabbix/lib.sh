@@ -172,22 +172,19 @@ template_id() {
 }
 
 # --- Hosts as the guide sets them up: an interface, the template, the
-# connection macros, the ODBC password as a secret macro.
+# ODBC reader's password as a secret macro (the connections are in the
+# host's file, write_credentials).
 # create_host NAME TEMPLATEID EXTRA_JSON: prints the host id; EXTRA_JSON's
-# members replace the defaults (macros: more macros).
+# members replace the defaults (macros: more macros). The password's macro
+# is $password_macro (the earlier templates' name, for a host made before
+# an upgrade).
+password_macro='{$COBRIX.ODBC.SENHA}'
 create_host() {
   api host.create "$(READER_PASSWORD=$reader_password jq -n --arg name "$1" --arg tid "$2" --argjson extra "$3" \
-    --arg ixc_port "$MARIADB_PORT" --arg ixc_user "$ixc_user" --arg ixc_db "$ixc_db" \
-    --arg pg_port "$ZBX_PG_PORT" --arg pg_db "$store_db" --arg pg_user "$store_writer" '{
+    --arg password_macro "$password_macro" '{
       host: $name, groups: [{groupid: "2"}], templates: [{templateid: $tid}],
       interfaces: [{type: 1, main: 1, useip: 1, ip: "127.0.0.1", dns: "", port: "10050"}],
-      macros: ([
-        {macro: "{$IXC.DB.HOST}", value: "127.0.0.1"}, {macro: "{$IXC.DB.PORT}", value: $ixc_port},
-        {macro: "{$IXC.DB.USER}", value: $ixc_user}, {macro: "{$IXC.DB.NAME}", value: $ixc_db},
-        {macro: "{$PG.HOST}", value: "127.0.0.1"}, {macro: "{$PG.PORT}", value: $pg_port},
-        {macro: "{$PG.DB}", value: $pg_db}, {macro: "{$PG.USER}", value: $pg_user},
-        {macro: "{$COBRIX.ODBC.PASSWORD}", value: env.READER_PASSWORD, type: 1},
-        {macro: "{$COBRIX.UNSUPPORTED.INTERVAL}", value: "5s"}] + ($extra.macros // []))
+      macros: ([{macro: $password_macro, value: env.READER_PASSWORD, type: 1}] + ($extra.macros // []))
     } + ($extra | del(.macros))')" | jq -r '.hostids[0]'
 }
 # The test proxy's id: created by the first test that needs it.
@@ -210,8 +207,8 @@ item_id() {  # item_id HOSTID KEY_PREFIX
     startSearch: true}')" | jq -r '.[0].itemid'
 }
 item() { api item.get "{\"itemids\": [\"$1\"], \"output\": [\"lastclock\", \"lastns\", \"state\", \"error\"]}" | jq -c '.[0]'; }
-last_text() {  # last_text ITEMID: the newest value of a text item
-  api history.get "{\"history\": 4, \"itemids\": [\"$1\"], \"sortfield\": \"clock\", \"sortorder\": \"DESC\",
+last_text() {  # last_text ITEMID: the newest value of a text (or, with 3 after it, whole number) item
+  api history.get "{\"history\": ${2:-4}, \"itemids\": [\"$1\"], \"sortfield\": \"clock\", \"sortorder\": \"DESC\",
     \"limit\": 1, \"output\": [\"value\"]}" | jq -r '.[0].value'
 }
 # wait_value ITEMID BEFORE SECONDS: waits until the item has a value newer
@@ -224,7 +221,7 @@ wait_value() {
   for _ in $(seq 1 $(($3 * 2))); do
     now=$(item "$1")
     if [ "$(jq -r '"\(.lastclock).\(.lastns)"' <<<"$now")" != "$before" ]; then
-      last_text "$1"
+      last_text "$1" "$(api item.get "{\"itemids\": [\"$1\"], \"output\": [\"value_type\"]}" | jq -r '.[0].value_type')"
       return 0
     fi
     if [ "$was_supported" = true ] && jq -e '.state == "1"' >/dev/null <<<"$now"; then
@@ -243,14 +240,14 @@ check_now() {
   wait_value "$1" "$before" 90
 }
 # poll_summary HOSTID: "Execute now" on the host's summary query, then the
-# value that it brings to the table of the largest debtors (the query's own
-# value is not kept), as wait_value prints it.
+# value that it brings to the summary's state (0 read, 1 no summary, 2 the
+# query failed; the query's own value is not kept), as wait_value prints it.
 poll_summary() {
-  local table before
-  table=$(item_id "$1" cobrix.devedores.tabela)
-  before=$(item "$table")
+  local state before
+  state=$(item_id "$1" cobrix.resumo.estado)
+  before=$(item "$state")
   api task.create "[{\"type\": 6, \"request\": {\"itemid\": \"$(item_id "$1" 'db.odbc.get[cobrix.resumo')\"}}]" >/dev/null
-  wait_value "$table" "$before" 60
+  wait_value "$state" "$before" 60
 }
 ends_in_ok() { [ "$(printf '%s' "$1" | tail -n 1)" = OK ]; }
 not_ok() { ! ends_in_ok "$1"; }
@@ -278,16 +275,31 @@ wait_trigger() {  # wait_trigger HOSTID NAME_PREFIX VALUE SECONDS
   done
   return 1
 }
-discovery_trigger='Cobrix: descoberta'
-unsupported_trigger='Cobrix: itens não suportados'
+status_trigger='Cobrix: a execução falhou'
+nodata_trigger='Cobrix: nenhuma execução relatada'
+# cobrix_problems HOSTID: the names of the host's open problems that come
+# from the Cobrix templates (the event names, as Monitoring → Problems shows them).
+cobrix_problems() {
+  api problem.get "{\"hostids\": [\"$1\"], \"output\": [\"name\"]}" | jq -r '.[].name | select(startswith("Cobrix"))' |
+    LC_ALL=C sort
+}
 
-# write_credentials HOST LINE...: the host's credentials file, as the guide
-# installs it (root:zabbix 0640), with the test's IXC password.
+# write_credentials HOST [KEY=VALUE...]: the host's file, as the guide
+# installs it (root:zabbix 0640): the test's IXC database and store, without
+# TLS (the test servers have none), with these lines in place of the
+# defaults of their keys, or added.
 write_credentials() {
-  local file=$ZBX_DIR/credentials/$1.conf
+  local file=$ZBX_DIR/credentials/$1.conf line key
   shift
+  local lines=("IXC_HOST=127.0.0.1" "IXC_PORT=$MARIADB_PORT" "IXC_USER=$ixc_user" "IXC_PASSWORD=$ixc_password"
+    "IXC_DATABASE=$ixc_db" "PG_HOST=127.0.0.1" "PG_PORT=$ZBX_PG_PORT" "PG_DB=$store_db" "PG_USER=$store_writer"
+    "PG_PASSWORD=$pg_password" "IXC_TLS=desligado" "PG_TLS=desligado")
+  for line in "$@"; do
+    key=${line%%=*}
+    lines=("${lines[@]/#$key=*/}" "$line")
+  done
   install -o root -g zabbix -m 0640 /dev/null "$file"
-  printf '%s\n' "IXC_PASSWORD=$ixc_password" "$@" > "$file"
+  for line in "${lines[@]}"; do [ -z "$line" ] || printf '%s\n' "$line"; done > "$file"
 }
 
 # dashboard_draws HOSTID: the host's dashboard as a browser draws it: the
@@ -325,7 +337,7 @@ dashboard_draws() {
     jq -e '(.body // "") | contains("msg-bad") | not' "$work/widget.json" >/dev/null || return 1
     case $type in
       graphprototype) jq -e '.children | length > 0' "$work/widget.json" >/dev/null || return 1 ;;
-      plaintext | itemhistory) jq -e '.body | contains("Razão social")' "$work/widget.json" >/dev/null || return 1 ;;
+      plaintext | itemhistory) jq -e '.body | contains("Valor (R$)")' "$work/widget.json" >/dev/null || return 1 ;;
     esac
   done < "$work/widgets"
   for graph in $(api graph.get "{\"hostids\": [\"$1\"], \"output\": [\"graphid\"]}" | jq -r '.[].graphid'); do

@@ -8,6 +8,11 @@
 #   - a failed run (a wrong PostgreSQL password) raises the problem;
 #   - a value of quotes, backslashes and lines arrives byte for byte;
 #   - a host monitored by the proxy gets its value through the proxy;
+#   - a value sent from an address that {$COBRIX.REMETENTES} does not hold
+#     (the default: the machine itself) is refused, by the server and by the
+#     proxy;
+#   - the central retention's template: its value's last line makes its
+#     problem, and a value from another address is refused too;
 #   - no password in any command line, log or value.
 # systemd does not run here; the unit's command is run as the unit says.
 #   usage: sender_test.sh ZABBIX_STATE   (COBRIX_TEST_SERVERS names the test servers' folder)
@@ -48,9 +53,13 @@ run_service() {  # run_service HOST
 host_file() {
   local host=$1 port=$2 password=$3
   shift 3
-  write_credentials "$host" "PG_PASSWORD=$password" "IXC_HOST=127.0.0.1" "IXC_PORT=$MARIADB_PORT" \
-    "IXC_USER=$ixc_user" "IXC_DATABASE=$ixc_db" "PG_HOST=127.0.0.1" "PG_PORT=$ZBX_PG_PORT" "PG_DB=$store_db" \
-    "PG_USER=$store_writer" "ZABBIX_SERVER=127.0.0.1" "ZABBIX_PORT=$port" "$@"
+  write_credentials "$host" "PG_PASSWORD=$password" "ZABBIX_SERVER=127.0.0.1" "ZABBIX_PORT=$port" "$@"
+}
+# sender SOURCE PORT HOST KEY VALUE: zabbix_sender's own report of sending
+# VALUE (no quotes in it) from the address SOURCE.
+sender() {
+  printf '"%s" %s "%s"\n' "$3" "$4" "$(printf '%s' "$5" | sed ':a;N;$!ba;s/\n/\\n/g')" |
+    zabbix_sender -z 127.0.0.1 -p "$2" -I "$1" -i - 2>&1 || true
 }
 # send HOSTID HOST: runs the service for HOST and prints the value that the
 # trapper item then holds.
@@ -83,7 +92,7 @@ show="$value"$'\n'"(serviço: $(cat "$work/service-output"))"
 check "o valor enviado termina em OK" ends_in_ok "$value"
 check "o serviço diz o que enviou e que o Zabbix o aceitou" grep -q "processed: 1; failed: 0" "$work/service-output"
 check "as linhas estão em ixc_clientes" test "$(stored envio-teste)" -gt 0
-check "o gatilho da descoberta está OK" wait_trigger "$hostid" "$discovery_trigger" 0 10
+check "o gatilho da execução está OK" wait_trigger "$hostid" "$status_trigger" 0 10
 
 # --- A failed run: the value says why, and the problem fires.
 host_file envio-teste "$ZBX_SERVER_PORT" "$wrong_password"
@@ -91,7 +100,7 @@ value=$(send "$hostid" envio-teste)
 show=$value
 check "senha errada do PostgreSQL: o valor não termina em OK" isnt ends_in_ok "$value"
 check "e diz por quê" grep -q "Erro ao conectar ao PostgreSQL: .*password authentication failed" <<<"$value"
-check "e o gatilho da descoberta dispara" wait_trigger "$hostid" "$discovery_trigger" 1 10
+check "e o gatilho da execução dispara" wait_trigger "$hostid" "$status_trigger" 1 10
 
 # --- Whatever the run prints arrives as it was printed: a stand-in for the
 # program prints quotes, backslashes, a line feed written out, lines.
@@ -102,7 +111,7 @@ host_file envio-teste "$ZBX_SERVER_PORT" "$pg_password" "COBRIX=$ZBX_DIR/cobrix-
 value=$(send "$hostid" envio-teste)
 show=$value
 check "um valor com aspas, barras e linhas chega intacto" test "$value" = "$odd"
-check "e o problema se resolve" wait_trigger "$hostid" "$discovery_trigger" 0 10
+check "e o problema se resolve" wait_trigger "$hostid" "$status_trigger" 0 10
 
 # --- A host monitored by the proxy: its file names the proxy.
 for _ in $(seq 1 60); do
@@ -115,6 +124,34 @@ value=$(send "$proxy_hostid" envio-proxy)
 show="$value"$'\n'"(serviço: $(cat "$work/service-output"))"
 check "o host monitorado pelo proxy recebe, pelo proxy, um valor que termina em OK" ends_in_ok "$value"
 check "e as linhas dele estão em ixc_clientes" test "$(stored envio-proxy)" -gt 0
+
+# --- Values from an address that the trapper does not allow: refused by
+# the server and by the proxy, and the item keeps its value.
+before=$(item "$(item_id "$hostid" cobrix.execucao)")
+show=$(sender 127.0.0.2 "$ZBX_SERVER_PORT" envio-teste cobrix.execucao $'forjado\nOK')
+check "um valor enviado de 127.0.0.2 ao servidor é recusado" grep -q "processed: 0; failed: 1" <<<"$show"
+show=$(sender 127.0.0.2 "$ZBX_PROXY_PORT" envio-proxy cobrix.execucao $'forjado\nOK')
+check "e ao proxy também" grep -q "processed: 0; failed: 1" <<<"$show"
+check "e o item não o recebe" test "$(item "$(item_id "$hostid" cobrix.execucao)")" = "$before"
+
+# --- The central retention's template, on a host of its own, fed as its
+# timer feeds it.
+delete_hosts central-teste
+central_hostid=$(api host.create "{\"host\": \"central-teste\", \"groups\": [{\"groupid\": \"2\"}],
+  \"templates\": [{\"templateid\": \"$(template_id "Cobrix central retencao")\"}]}" | jq -r '.hostids[0]')
+[ "$central_hostid" != null ] || fatal "o host central-teste não foi criado"
+sleep 2
+central_trigger='Cobrix: a retenção central falhou'
+show=$(sender 127.0.0.1 "$ZBX_SERVER_PORT" central-teste cobrix.central.retencao $'provedor-a: 3 linhas apagadas\nOK')
+check "a retenção central envia o seu valor" grep -q "processed: 1; failed: 0" <<<"$show"
+check "e o seu gatilho está OK" wait_trigger "$central_hostid" "$central_trigger" 0 10
+show=$(sender 127.0.0.1 "$ZBX_SERVER_PORT" central-teste cobrix.central.retencao $'OK\ncobrix-central: erro (PostgreSQL): sem conexão')
+check "uma retenção cuja última linha não é OK dispara o problema" wait_trigger "$central_hostid" "$central_trigger" 1 10
+show=$(cobrix_problems "$central_hostid")
+check "que é o único do host (o de ausência de dados depende dele)" test "$show" = "$central_trigger"
+show=$(sender 127.0.0.2 "$ZBX_SERVER_PORT" central-teste cobrix.central.retencao OK)
+check "e um OK enviado de 127.0.0.2 é recusado" grep -q "processed: 0; failed: 1" <<<"$show"
+check "e não resolve o problema" wait_trigger "$central_hostid" "$central_trigger" 1 3
 
 # --- No password anywhere that other users can read, nor in the values.
 sweep_end "$ZBX_SERVER_LOG" "$ZBX_PROXY_LOG"

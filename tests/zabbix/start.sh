@@ -260,7 +260,6 @@ started zabbix_proxy ZBX_PROXY "$dir/proxy" "$proxy_port"
 agent_port=$(free_port)
 record ZBX_AGENT_PORT "$agent_port"
 zabbix_folder "$dir/agent"
-record ZBX_AGENT_CONF_FILE "$dir/agent/cobrix-agent.conf"
 userparameter=$(grep '^UserParameter=' "$dir/root/usr/share/doc/cobrix/zabbix/userparameter_cobrix.conf")
 cat > "$dir/agent/zabbix_agentd.conf" <<CONF
 Server=127.0.0.1
@@ -277,7 +276,8 @@ ${zbx_daemon_timeout:+Timeout=$zbx_daemon_timeout}
 StartAgents=2
 ${userparameter//\/usr\/lib\/cobrix\//$dir/root/usr/lib/cobrix/}
 CONF
-COBRIX_AGENT_CONF=$dir/agent/cobrix-agent.conf zabbix_agentd -c "$dir/agent/zabbix_agentd.conf"
+# It finds the hosts' files where the server does (COBRIX_CREDENTIALS_DIR).
+zabbix_agentd -c "$dir/agent/zabbix_agentd.conf"
 started zabbix_agentd ZBX_AGENT "$dir/agent" "$agent_port"
 
 # A daemon that lost its port to another process has exited by now.

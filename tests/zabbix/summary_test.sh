@@ -2,38 +2,47 @@
 # Test: what Zabbix shows of the customers, read from the summary that each
 # run writes to ixc_clientes_resumo, in the release's real Zabbix
 # (tests/zabbix/start.sh): a host with the summary template alone, whose
-# IXC data is the sample with branch 3 renamed to hold quotes and a
-# backslash, and whose runs the test makes itself:
+# IXC data is the sample with names that Zabbix must not take as they are
+# (a branch with quotes, a backslash, braces and a tab, one with macros in
+# braces, a city longer than a graph's name allows, a customer with braces
+# and control characters), and whose runs the test makes itself:
 #   - importing the template over an earlier version turns the host's query
 #     item (another key, the same UUID) into this one;
 #   - the discovered branches, cities and largest debtors, their items' keys,
-#     names and values (amounts to the cent) are what SQL over ixc_clientes
-#     gives for the host's latest run (summary_expected.sql): the city filter
-#     macro leaves its cities out, {$COBRIX.TOP.N} keeps the debtors below
-#     the installation's number of overdue customers, a branch and a city
-#     without name are "(sem filial)" and "(sem cidade)";
-#   - a threshold set for one branch (its quoted name as the macro's context)
-#     and one for one customer fire for that one alone;
+#     names and values (amounts to the cent, days as seconds) are what SQL
+#     over ixc_clientes gives for the host's latest run (summary_expected.sql):
+#     names without braces and control characters, cut to Zabbix's limits;
+#     the city filter leaves its cities out; {$COBRIX.TOP.N} keeps the first
+#     debtors of the hundred that the query answers;
+#   - with {$COBRIX.NOMES} at its default no customer's name is in any item,
+#     trigger or event name, and with 1 the names are there, cleaned;
+#   - a threshold set for one branch (its name as the macro's context) and
+#     one for one customer fire for that one alone, the threshold in the
+#     event's name;
 #   - the host dashboard's two pages draw every widget without an error;
 #   - a branch missing from a later run is lost: its items get no more values
-#     and keep their history (7.0: disabled at once), and its problem leaves
-#     the problems shown within {$COBRIX.RESUMO.NODATA}; after the run in
-#     which it returns it has the same items again, enabled, and so have the
-#     debtors who left the list with it;
-#   - without a summary of the last day the totals, the table and the
-#     discoveries are not supported, and nothing discovered is lost.
+#     and keep their history (7.0: disabled at once), and its problem ends
+#     within {$COBRIX.RESUMO.SEM_DADOS}; after the run in which it returns
+#     it has the same items again, enabled, and so have the debtors;
+#   - a summary older than {$COBRIX.RESUMO.IDADE.MAX} is a problem;
+#   - without a summary of the last day the state says so and nothing is
+#     lost or left not supported; a query that fails is its own problem.
 #   usage: summary_test.sh ZABBIX_STATE   (COBRIX_TEST_SERVERS names the test servers' folder)
 # shellcheck source=tests/zabbix/lib.sh
 . "$(dirname "$0")/lib.sh" "$1"
 
 host=resumo-teste
 top_n=45             # {$COBRIX.TOP.N}: the sample has 51 overdue customers
-not_cidade='^Mac'  # {$COBRIX.CIDADE.NOT_MATCHES}: Maceió is not discovered
-nodata=20          # {$COBRIX.RESUMO.NODATA}, in seconds
-quoted='Provedor "Águas" Claras \ ME'
+not_cidade='^Mac'  # {$COBRIX.CIDADE.EXCLUIR}: Maceió is not discovered
+nodata=20          # {$COBRIX.RESUMO.SEM_DADOS}, in seconds
+nomes=0            # {$COBRIX.NOMES}
+quoted='Provedor "Águas" Claras \ ME'   # branch 3's name as Zabbix shows it
 make_ixc "zbx_resumo_$$"
 mysql_root --default-character-set=utf8mb4 "$ixc_db" <<'SQL'
-UPDATE filial SET razao = 'Provedor "Águas" Claras \\ ME' WHERE id = 3;
+UPDATE filial SET razao = CONCAT('Provedor "Águas"', CHAR(9 USING utf8mb4), '{Claras} \\ ME') WHERE id = 3;
+UPDATE filial SET razao = '{$COBRIX.NOMES} Tarvex {HOST.HOST}' WHERE id = 2;
+UPDATE cidade SET nome = CONCAT('Ribeirão Preto', REPEAT(' de nome muito comprido', 3)) WHERE id = 4;
+UPDATE cliente SET razao = CONCAT('Inês', CHAR(10 USING utf8mb4), CHAR(1 USING utf8mb4), '{Guimarães}') WHERE id = 129;
 SQL
 make_store cobrix_resumo cobrix_resumo leitura_resumo cobrix_resumo
 
@@ -42,8 +51,8 @@ run_cobrix() {  # a normal run for the host, the passwords on a descriptor
     127.0.0.1 "$ZBX_PG_PORT" "$store_db" "$store_writer" "$host" 3<<<"$ixc_password"$'\n'"$pg_password"
 }
 expected() {
-  pg -d "$store_db" -v host="$host" -v top="$top_n" -v not_cidade="$not_cidade" -f "$here/summary_expected.sql" |
-    LC_ALL=C sort
+  pg -d "$store_db" -v host="$host" -v top="$top_n" -v not_cidade="$not_cidade" -v nomes="$nomes" \
+    -f "$here/summary_expected.sql" | LC_ALL=C sort
 }
 discovered_items() {
   api item.get "{\"hostids\": [\"$hostid\"], \"filter\": {\"flags\": 4}, \"selectItemDiscovery\": [\"ts_delete\"],
@@ -63,29 +72,24 @@ settle() {
   expected > "$work/expected"
   for _ in $(seq 1 10); do
     value=$(poll_summary "$hostid")
-    case $value in "sem valor"* | "não suportado"*) show=$value; return 1 ;; esac
-    sleep 1  # the other dependent items follow the table in the same second
+    [ "$value" = 0 ] || { show="o estado do resumo: $value"; return 1; }
+    sleep 1  # the other dependent items follow in the same second
     discovered > "$work/discovered"
     cmp -s "$work/expected" "$work/discovered" && return 0
   done
   show=$(diff "$work/expected" "$work/discovered" | head -n 30)
   return 1
 }
-# The host's monitored triggers in problem (what Monitoring → Problems shows).
-problems() {
-  api trigger.get "{\"hostids\": [\"$hostid\"], \"filter\": {\"value\": 1}, \"monitored\": true,
-    \"expandDescription\": true, \"output\": [\"description\"]}" | jq -r '.[].description' | LC_ALL=C sort
-}
 set_macro() {
   api usermacro.create "$(jq -n --arg h "$hostid" --arg m "$1" --arg v "$2" '{hostid: $h, macro: $m, value: $v}')" \
     >/dev/null
 }
 # The items of branch 3, by the key that its name gives it.
-branch_key=$(pg -d "$store_db" -v name="$quoted" <<<"SELECT md5('filial:' || :'name')")
 branch_items() { discovered_items | jq -c --arg k "[$branch_key]" 'map(select(.key_ | endswith($k))) | sort_by(.itemid)'; }
 
 # --- The first run, and the host.
 check "a primeira execução termina em OK" ends_in_ok "$(run_cobrix)"
+branch_key=$(pg -d "$store_db" -c "SELECT DISTINCT md5('filial:' || filial) FROM ixc_clientes WHERE filial LIKE 'Provedor%'")
 api_login || fatal "o frontend não aceitou o login do Admin"
 # The template as an earlier version had it: the query item under another
 # key, the same UUID. Importing this version over it must turn that item
@@ -96,9 +100,9 @@ check "um template de versão anterior é importado" quiet import_file "$work/ea
 delete_hosts "$host"
 hostid=$(create_host "$host" "$(template_id "Cobrix IXC totais ODBC")" "$(jq -n --arg top "$top_n" \
   --arg cidade "$not_cidade" --arg nodata "${nodata}s" '{macros: [
-    {macro: "{$COBRIX.ODBC.DSN}", value: "cobrix_resumo"}, {macro: "{$COBRIX.ODBC.USER}", value: "leitura_resumo"},
-    {macro: "{$COBRIX.TOP.N}", value: $top}, {macro: "{$COBRIX.CIDADE.NOT_MATCHES}", value: $cidade},
-    {macro: "{$COBRIX.RESUMO.NODATA}", value: $nodata}]}')")
+    {macro: "{$COBRIX.ODBC.DSN}", value: "cobrix_resumo"}, {macro: "{$COBRIX.ODBC.USUARIO}", value: "leitura_resumo"},
+    {macro: "{$COBRIX.TOP.N}", value: $top}, {macro: "{$COBRIX.CIDADE.EXCLUIR}", value: $cidade},
+    {macro: "{$COBRIX.RESUMO.SEM_DADOS}", value: $nodata}]}')")
 [ "$hostid" != null ] || fatal "o host $host não foi criado"
 earlier_query=$(item_id "$hostid" 'db.odbc.get[cobrix.totais,')
 check "o template $zbx_template é importado sobre ele com as regras padrão" quiet import_file "$docs/$zbx_template"
@@ -117,7 +121,12 @@ check "os clientes sem filial são a filial \"(sem filial)\"" \
   grep -q $'^cobrix\\.filial\\.dias\\[filial\\]\tCobrix: filial (sem filial): ' "$work/discovered"
 check "e os sem cidade, a cidade \"(sem cidade)\"" \
   grep -q $'^cobrix\\.cidade\\.dias\\[cidade\\]\tCobrix: cidade (sem cidade): ' "$work/discovered"
-check "a filial de nome com aspas e barra invertida é descoberta" grep -q -F "Cobrix: filial $quoted: " "$work/discovered"
+check "a filial de nome com aspas, barra, chaves e tabulação é descoberta sem as chaves e a tabulação" \
+  grep -q -F "Cobrix: filial $quoted: " "$work/discovered"
+check "a filial com macros entre chaves, sem as chaves" grep -q -F 'Cobrix: filial $COBRIX.NOMES Tarvex HOST.HOST: ' \
+  "$work/discovered"
+show=$(api graph.get "{\"hostids\": [\"$hostid\"], \"output\": [\"name\"], \"search\": {\"name\": \"Ribeirão Preto\"}}")
+check "a cidade de nome comprido, cortada num nome de gráfico válido" quiet jq -e 'length == 1' <<<"$show"
 debtor_items() {
   discovered_items | jq -c 'map(select((.key_ | startswith("cobrix.devedor.")) and .itemDiscovery.ts_delete == "0")
     | [.key_, .itemid]) | sort'
@@ -127,18 +136,38 @@ debtors_before=$(debtor_items)
 # --- Thresholds for one branch, by its name, and for one customer.
 set_macro "{\$COBRIX.FILIAL.VALOR.MAX:\"${quoted//\"/\\\"}\"}" 1
 set_macro '{$COBRIX.DEVEDOR.DIAS.MAX:"129"}' 1
-# Exactly two problems: the customer's, and the branch's by its full name.
+# Exactly two problems: the customer's, and the branch's by its name, each
+# with its threshold.
 fires_alone() {
   poll_summary "$hostid" >/dev/null
   for _ in $(seq 1 20); do
-    show=$(problems)
-    [ "$(wc -l <<<"$show")" = 2 ] && grep -q "^Cobrix: devedor 129 .*: dias de atraso acima de 1 em $host\$" <<<"$show" &&
-      grep -q -x -F "Cobrix: filial $quoted: valor em atraso acima de 1 em $host" <<<"$show" && return 0
+    show=$(cobrix_problems "$hostid")
+    [ "$show" = "$(printf '%s\n' "Cobrix: devedor 129: dias de atraso acima de 1 dias" \
+      "Cobrix: filial $quoted: valor em atraso acima de R\$ 1" | LC_ALL=C sort)" ] && return 0
     sleep 0.5
   done
   return 1
 }
-check "o limite de uma filial e o de um cliente disparam só para eles" fires_alone
+check "o limite de uma filial e o de um cliente disparam só para eles, com o limite no nome do evento" fires_alone
+
+# --- No customer's name in any name that Zabbix shows or sends, by default.
+names() {
+  api item.get "{\"hostids\": [\"$hostid\"], \"output\": [\"name\"]}" | jq -r '.[].name'
+  api trigger.get "{\"hostids\": [\"$hostid\"], \"expandDescription\": true, \"output\": [\"description\"]}" |
+    jq -r '.[].description'
+  api event.get "{\"hostids\": [\"$hostid\"], \"output\": [\"name\"]}" | jq -r '.[].name'
+}
+names > "$work/names"
+pg -d "$store_db" -c "SELECT DISTINCT razaosocial FROM ixc_clientes WHERE ixcidentification = '$host'
+  AND razaosocial <> ''" | sed 's/[{}]//g' | grep -v '^$' > "$work/customers"
+show=$(grep -F -f "$work/customers" "$work/names" | head -n 5 || true)
+check "com {\$COBRIX.NOMES} no padrão, nenhum nome de cliente em itens, gatilhos ou eventos ($(wc -l < "$work/names") nomes)" \
+  test -z "$show" -a -s "$work/customers"
+nomes=1
+set_macro '{$COBRIX.NOMES}' 1
+check "com {\$COBRIX.NOMES} = 1 os devedores têm o nome, sem chaves nem caracteres de controle" settle
+check "e o cliente de nome com chaves e controles vira um item válido" \
+  grep -q -F $'Cobrix: devedor 129 Inês Guimarães: valor em atraso\t' "$work/discovered"
 check "o painel do host, as suas duas páginas e os seus gráficos são desenhados pelo frontend" dashboard_draws "$hostid"
 
 # --- Branch 3's receivables paid: the next run has no such branch.
@@ -156,9 +185,10 @@ check "e não recebem mais valores" test "$(branch_items | jq -c 'map(.lastclock
 kept=$(api history.get "$(jq -n --argjson lost "$lost" '{history: 0, itemids: [$lost[] | select(.key_ |
   startswith("cobrix.filial.valor.ativos")) | .itemid], countOutput: true}')" | jq -r .)
 check "mas guardam o seu histórico ($kept valores)" test "$kept" -gt 0
-problem_ends() {
+problem_ends() {  # the problems shown: of monitored triggers (7.0 disables the lost branch's)
   for _ in $(seq 1 $((nodata + 90))); do
-    show=$(problems)
+    show=$(api trigger.get "{\"hostids\": [\"$hostid\"], \"filter\": {\"value\": 1}, \"monitored\": true,
+      \"expandDescription\": true, \"output\": [\"description\"]}" | jq -r '.[].description')
     ! grep -q -F "Cobrix: filial $quoted:" <<<"$show" && return 0
     sleep 1
   done
@@ -176,19 +206,48 @@ check "a filial que voltou tem os mesmos itens, descobertos e ativos de novo" qu
 show=$(diff <(jq -c '.[]' <<<"$debtors_before") <(debtor_items | jq -c '.[]'))
 check "e os devedores, os mesmos itens da primeira execução" test -z "$show"
 
-# --- No summary of the last day (none written yet, or too old): the totals,
-# the table and the discoveries are not supported, and nothing is lost.
+# --- A summary older than its threshold (3h by default): the run's time
+# four hours back.
+pg -d "$store_db" -c "UPDATE ixc_clientes_resumo SET timestamp = timestamp - interval '4 hours'
+  WHERE ixcidentification = '$host'"
+poll_summary "$hostid" >/dev/null
+age_fires() {
+  for _ in $(seq 1 20); do
+    show=$(cobrix_problems "$hostid")
+    grep -q -x -F "Cobrix: resumo mais antigo que 3h" <<<"$show" && return 0
+    sleep 0.5
+  done
+  return 1
+}
+check "um resumo de 4 horas é um problema: mais antigo que 3h" age_fires
+
+# --- No summary of the last day (none written yet, or too old): the state
+# says so, and nothing is lost or left not supported.
 lost_ones() { discovered_items | jq -c 'map(select(.itemDiscovery.ts_delete != "0") | .itemid) | sort'; }
 lost_before=$(lost_ones)
 pg -d "$store_db" -c "DELETE FROM ixc_clientes_resumo WHERE ixcidentification = '$host'"
 value=$(poll_summary "$hostid")
-show=$value
-check "sem resumo, a tabela dos devedores não é suportada e diz por quê" \
-  test "${value#não suportado: *Sem resumo da instalação em ixc_clientes_resumo}" != "$value"
-show=$({ api item.get "{\"hostids\": [\"$hostid\"], \"filter\": {\"flags\": 0}, \"output\": [\"key_\", \"state\"]}"
-  api discoveryrule.get "{\"hostids\": [\"$hostid\"], \"output\": [\"key_\", \"state\"]}"; } | jq -c '.[]')
-check "nem os totais nem as descobertas" test "$(grep -c '"state":"1"' <<<"$show")" = 10
+check "sem resumo, o estado do resumo é 1 ($value)" test "$value" = 1
 sleep 1
+show=$({ api item.get "{\"hostids\": [\"$hostid\"], \"output\": [\"key_\", \"state\", \"error\"]}"
+  api discoveryrule.get "{\"hostids\": [\"$hostid\"], \"output\": [\"key_\", \"state\", \"error\"]}"; } |
+  jq -c '.[] | select(.state != "0")')
+check "nenhum item nem descoberta fica não suportado" test -z "$show"
 show=$(lost_ones)
 check "e nada do que foi descoberto se perde" test "$show" = "$lost_before"
+
+# --- The reader's password wrong: the query fails, its own problem.
+api usermacro.update "$(api usermacro.get "{\"hostids\": [\"$hostid\"], \"filter\": {\"macro\": \"{\$COBRIX.ODBC.SENHA}\"},
+  \"output\": [\"hostmacroid\"]}" | jq -c '.[0] + {value: "errada"}')" >/dev/null
+value=$(poll_summary "$hostid")
+check "com a senha do leitor errada, o estado do resumo é 2 ($value)" test "$value" = 2
+odbc_fires() {
+  for _ in $(seq 1 20); do
+    show=$(cobrix_problems "$hostid")
+    grep -q -x -F "Cobrix: a consulta ODBC do resumo falhou" <<<"$show" && return 0
+    sleep 0.5
+  done
+  return 1
+}
+check "e a consulta ODBC que falha é um problema" odbc_fires
 finish resumo
