@@ -6,8 +6,9 @@
 # makes it if missing), in build-CODENAME/: the folders the test suites
 # build in. Here it installs only what builds the package
 # (scripts/install-deps.sh build): no server, nothing that starts a service;
-# the other release's servers live in its root. Only the program, its
-# manual page and the changelog are built.
+# the other release's servers live in its root. Only what the package
+# holds is built: the two programs (cobrix, cobrix-central), their manual
+# pages and the changelog.
 # The package's version and file name come from packaging/changelog and the
 # building release (packaging/CMakeLists.txt):
 # dist/cobrix_1.0.1-1~deb12u1_amd64.deb on Debian 12,
@@ -28,7 +29,7 @@ quiet() {
 if [ "${1:-}" = --here ]; then
   build=$2
   quiet cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
-  quiet cmake --build "$build" --target cobrix cobrix_man cobrix_changelog -j "$(nproc)"
+  quiet cmake --build "$build" --target cobrix cobrix-central cobrix_man cobrix_central_man cobrix_changelog -j "$(nproc)"
   out=$(mktemp -d "$build/package.XXXXXX")
   quiet cpack -G DEB -B "$out" --config "$build/CPackConfig.cmake"
   deb=$(cd "$out" && echo cobrix_*.deb)
