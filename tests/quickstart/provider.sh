@@ -58,11 +58,15 @@ runuser -u postgres -- createdb -O zabbix -E UTF8 -T template0 zabbix
 for part in schema images data; do
   zcat "/usr/share/zabbix-server-pgsql/$part.sql.gz" | runuser -u zabbix -- psql -X -q -v ON_ERROR_STOP=1 zabbix >/dev/null
 done
-# From here on the server logs every connection and statement: the guide's.
+# From here on the server logs every connection and statement, the guide's
+# in the central database; Zabbix's own database, which a provider keeps on
+# its own server, logs no statement (the frontend writes a secret macro's
+# value there, in clear, as Zabbix keeps it).
 cat >> "$pg/conf.d/provedor.conf" <<EOF
 log_connections = on
 log_statement = 'all'
 EOF
+runuser -u postgres -- psql -X -q -c "ALTER DATABASE zabbix SET log_statement = 'none'"
 service postgresql reload
 
 step o MariaDB
