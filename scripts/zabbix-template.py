@@ -7,7 +7,7 @@ from it: what Zabbix 7.0 itself makes of the 6.0 file when it imports it
 (its import converters from 6.0 to 7.0, for what these templates use), plus
 two things that only 7.0 has: every item whose check the server, proxy or
 agent may kill at a timeout (external check, agent item, ODBC query, also as
-discovery rule or prototype) carries the timeout {$COBRIX.TIMEOUT}, which
+discovery rule or prototype) carries the timeout {$COBRIX.TEMPO_LIMITE}, which
 each template holding such an item defines; and every discovery rule
 disables what it no longer finds at once (the 6.0 file's prototypes stop
 such items themselves), deleting it after the rule's lifetime as on 6.0.

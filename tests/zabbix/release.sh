@@ -58,11 +58,11 @@ case $ZBX_RELEASE in
   7.0)
     zbx_template=cobrix_template_7.0.yaml
     # Left at the default: 7.0 bounds external checks, agent items and ODBC
-    # queries by the item's own timeout (the template's {$COBRIX.TIMEOUT}),
+    # queries by the item's own timeout (the template's {$COBRIX.TEMPO_LIMITE}),
     # or else by Administration → General → Timeouts (3 s by default).
     zbx_daemon_timeout=
     zbx_check_timeout=30
-    zbx_item_timeout='{$COBRIX.TIMEOUT}'
+    zbx_item_timeout='{$COBRIX.TEMPO_LIMITE}'
     zbx_proxy_settings='ProxyConfigFrequency=1'
     zbx_import_rules="{\"template_groups\": {\"updateExisting\": true, \"createMissing\": true},
       \"host_groups\": {\"updateExisting\": true, \"createMissing\": true}, ${zbx_rules_common//DELETE/true}}"
