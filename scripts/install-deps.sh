@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing from the packages of this machine's Debian
 # release (12 or 13), without recommends:
-#   install-deps.sh [build]  what builds the program and its Debian package
+#   install-deps.sh [build]  what configures and builds the project, its
+#                            tests included, and its Debian package
 #   install-deps.sh test     that, and the servers and tools of the test
 #                            suite, the demo and the benchmarks
 # Installing a server (a package whose daemon Debian starts at once) changes
@@ -15,14 +16,14 @@ set_name=${1:-build}
 build=(
   build-essential cmake ninja-build pkg-config dpkg-dev file
   libmariadb-dev libpq-dev libutf8proc-dev libssl-dev libgtest-dev googletest
+  # libfaketime, which moves a test run's clock: the configuration needs it
+  faketime
 )
 # The servers the tests start (never as the machine's services: the tests
 # run their own copies on free ports), which Debian starts when it installs them.
 servers=(mariadb-server postgresql pgbouncer zabbix-server-pgsql zabbix-agent)
 tools=(
   mariadb-client postgresql-client tzdata openssl procps lintian
-  # libfaketime, which moves a test run's clock
-  faketime
   # The real Zabbix of the Zabbix tests (tests/zabbix/). The proxy is not
   # installed: it conflicts with the server, so the test unpacks its package
   # into its own folder.
