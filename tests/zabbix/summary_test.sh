@@ -211,15 +211,16 @@ check "e os devedores, os mesmos itens da primeira execução" test -z "$show"
 pg -d "$store_db" -c "UPDATE ixc_clientes_resumo SET timestamp = timestamp - interval '4 hours'
   WHERE ixcidentification = '$host'"
 poll_summary "$hostid" >/dev/null
-age_fires() {
+# fires NAME: whether the host's problem NAME is open within ten seconds.
+fires() {
   for _ in $(seq 1 20); do
     show=$(cobrix_problems "$hostid")
-    grep -q -x -F "Cobrix: resumo mais antigo que 3h" <<<"$show" && return 0
+    grep -q -x -F "$1" <<<"$show" && return 0
     sleep 0.5
   done
   return 1
 }
-check "um resumo de 4 horas é um problema: mais antigo que 3h" age_fires
+check "um resumo de 4 horas é um problema: mais antigo que 3h" fires "Cobrix: resumo mais antigo que 3h"
 
 # --- No summary of the last day (none written yet, or too old): the state
 # says so, and nothing is lost or left not supported.
@@ -241,13 +242,5 @@ api usermacro.update "$(api usermacro.get "{\"hostids\": [\"$hostid\"], \"filter
   \"output\": [\"hostmacroid\"]}" | jq -c '.[0] + {value: "errada"}')" >/dev/null
 value=$(poll_summary "$hostid")
 check "com a senha do leitor errada, o estado do resumo é 2 ($value)" test "$value" = 2
-odbc_fires() {
-  for _ in $(seq 1 20); do
-    show=$(cobrix_problems "$hostid")
-    grep -q -x -F "Cobrix: a consulta ODBC do resumo falhou" <<<"$show" && return 0
-    sleep 0.5
-  done
-  return 1
-}
-check "e a consulta ODBC que falha é um problema" odbc_fires
+check "e a consulta ODBC que falha é um problema" fires "Cobrix: a consulta ODBC do resumo falhou"
 finish resumo
