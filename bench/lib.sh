@@ -98,7 +98,9 @@ mysql_user() { MYSQL_PWD=$MARIADB_PASSWORD mariadb --no-defaults -h "$MARIADB_HO
 mysql_root() { mariadb --no-defaults --socket="$MARIADB_SOCKET" -uroot "$@"; }
 pg() { psql -X -q -v ON_ERROR_STOP=1 -h "$PG_HOST" -p "$PG_PORT" -U "$PG_USER" "$@"; }
 pg_value() { local db=$1; shift; pg -d "$db" -At "$@"; }
-now() { date +%s.%N; }
+# The time, seconds since the epoch to the microsecond, without starting a
+# program (bash's clock; a point whatever the locale's decimal sign).
+now() { printf '%s\n' "${EPOCHREALTIME/,/.}"; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
 record() { printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" >> "$results"; }  # group metric rep value
 
@@ -150,12 +152,18 @@ cobrix_run() {
   local password=${8:-$PG_PASSWORD}
   rm -f "$prefix.phases"
   : > "$prefix.phases"
-  t0=$(now)
-  env -u PGOPTIONS -u PGPASSWORD COBRIX_PHASE_LOG="$prefix.phases" /usr/bin/time -f '%U %S %M' -o "$prefix.time" \
-    "$bin" --senhas-fd=3 descobertaClientes "$MARIADB_HOST" "$MARIADB_PORT" "$MARIADB_USER" "$ixc" \
-    "$PG_HOST" "$port" "$db" "$role" "$host" > "$prefix.out" 2> "$prefix.err" \
-    3< <(printf '%s\n%s\n' "$MARIADB_PASSWORD" "$password") || true
-  t1=$(now)
+  # Timed as the floors' clients are, from the shell's clock, with one
+  # program more in between: GNU time (the CPU and memory figures).
+  t0=${EPOCHREALTIME/,/.}
+  (
+    unset PGOPTIONS PGPASSWORD
+    export COBRIX_PHASE_LOG=$prefix.phases
+    exec /usr/bin/time -f '%U %S %M' -o "$prefix.time" \
+      "$bin" --senhas-fd=3 descobertaClientes "$MARIADB_HOST" "$MARIADB_PORT" "$MARIADB_USER" "$ixc" \
+      "$PG_HOST" "$port" "$db" "$role" "$host" > "$prefix.out" 2> "$prefix.err" \
+      3< <(printf '%s\n%s\n' "$MARIADB_PASSWORD" "$password")
+  ) || true
+  t1=${EPOCHREALTIME/,/.}
   elapsed "$t0" "$t1" > "$prefix.wall"
   [ "$host" = debug ] || [ "$(tail -n 1 "$prefix.out")" = OK ]
 }

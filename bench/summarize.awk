@@ -30,8 +30,8 @@ END {
         if (has_w && ((s, l ".query_fetch", r) in v)) {
           aq = w - v[s, l ".query_fetch", r]
           if ((s, "F3." l, r) in v) add(s, "ratio." l ".after_query_vs_F3", aq / v[s, "F3." l, r])
-          add(s, l ".other", aq - v[s, l ".records", r] - v[s, l ".upsert", r] - v[s, l ".delete", r] -
-                             v[s, l ".connect", r] - v[s, l ".table_check", r])
+          rest = aq - v[s, l ".records", r] - v[s, l ".upsert", r] - v[s, l ".delete", r]
+          add(s, l ".other", rest - v[s, l ".connect", r] - v[s, l ".table_check", r])
         }
         if ((s, l ".cpu", r) in v) add(s, l ".cpu_us_per_overdue", od ? v[s, l ".cpu", r] * 1e6 / od : 0)
         if ((s, l ".rss_mib", r) in v) {
