@@ -15,7 +15,7 @@ function ratio(s, state, m, r,   a, b) {
 END {
   nu = split(runs, ul, ","); split("single policies", ll, " ")
   # The summary's computation lies within the upsert.
-  phases = "query_fetch records connect table_check upsert delete"; np = split(phases, pl, " ")
+  phases = "query_fetch records upsert delete"; np = split(phases, pl, " ")
   split("wall after_query upsert delete sql_pages sql_summary sql_retention", rl, " ")
   for (i = 1; i <= ns; i++) {
     s = scale[i]
@@ -28,7 +28,6 @@ END {
           for (p = 1; p <= np; p++) rest -= v[s, l "." pl[p], r]
           v[s, l ".after_query", r] = w - v[s, l ".query_fetch", r]; add(s, l ".after_query", v[s, l ".after_query", r])
           add(s, l ".other", rest)
-          if ((s, l ".connect", r) in v) add(s, l ".check", v[s, l ".connect", r] + v[s, l ".table_check", r])
         }
         for (k = 1; k <= 7; k++) ratio(s, ul[c], rl[k], r)
       }
@@ -40,10 +39,10 @@ END {
   print "ixc_clientes_timestamp_idx); policies: cobrix-central's layout (row-level security; the run as the"
   print "installation's role, with ixc_clientes_instalacao_idx). Median (min–max) over the repetitions that"
   print "ended with OK, seconds. empty: the installation's rows and summary deleted (and vacuumed) before the"
-  print "run; full: over its rows. \"check\" is the PostgreSQL connection and the table check (with the"
-  print "writer check under the policies), \"summary\" the summary's computation (while the server writes the"
+  print "run; full: over its rows. \"summary\" is the summary's computation (while the server writes the"
   print "pages: within \"upsert\"), \"delete\" the round trip of the summary's write and the retention delete,"
-  print "\"other\" the wall less every logged phase: process start and exit. \"server\" columns are the"
+  print "\"other\" the wall less every logged phase: process start and exit, the PostgreSQL connection and"
+  print "the table check (with the writer check under the policies). \"server\" columns are the"
   print "statements' execution time on the server (pg_stat_statements): the pages, the summary's lock,"
   print "delete and insert, the retention delete."
   if ("fill_s" in setup) printf "Set-up: filled in %.0f s; copied, migrated by init and 101 roles added in %.0f s.\n", setup["fill_s"], setup["init_s"]
@@ -52,13 +51,13 @@ END {
   for (i = 1; i <= ns; i++) {
     s = scale[i]
     printf "\n### %s customers (%d overdue)\n\n", s, v[s, "overdue", 0]
-    print "| layout | table | ended OK | rows exact | summary exact | stale left | others kept | wall | query+fetch | check | upsert | summary | delete | after the query | other | server: pages | server: summary | server: retention | peak MiB |"
-    print "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
+    print "| layout | table | ended OK | rows exact | summary exact | stale left | others kept | wall | query+fetch | upsert | summary | delete | after the query | other | server: pages | server: summary | server: retention | peak MiB |"
+    print "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|"
     for (c = 1; c <= nu; c++) for (a = 1; a <= 2; a++) {
       l = ll[a] "." ul[c]
-      printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", ll[a], ul[c],
+      printf "| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n", ll[a], ul[c],
         tally(s, l ".ok"), tally(s, l ".rows_ok"), tally(s, l ".summary_ok"), n[s, l ".stale_left"] ? stat(s, l ".stale_left", "max") : "–",
-        tally(s, ll[a] ".others_kept"), cell(s, l ".wall", "%.3f"), cell(s, l ".query_fetch", "%.3f"), cell(s, l ".check", "%.3f"),
+        tally(s, ll[a] ".others_kept"), cell(s, l ".wall", "%.3f"), cell(s, l ".query_fetch", "%.3f"),
         cell(s, l ".upsert", "%.3f"), cell(s, l ".summary", "%.3f"), cell(s, l ".delete", "%.3f"),
         cell(s, l ".after_query", "%.3f"), cell(s, l ".other", "%.3f"), cell(s, l ".sql_pages", "%.3f"),
         cell(s, l ".sql_summary", "%.4f"), cell(s, l ".sql_retention", "%.4f"), cell(s, l ".rss_mib", "%.1f")
