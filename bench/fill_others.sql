@@ -1,12 +1,12 @@
 -- Rows of other installations, :first to :last of one numbering (psql
--- variables): installations of 20,000 rows (outra-0001, ...), values shaped
+-- variables): installations of :per rows each (outra-0001, ...), values shaped
 -- like the generated customers', each installation's rows stamped alike as
 -- a run stamps them, installation k k minutes before the fill (modulo 12
 -- hours): outra-0060 ran an hour ago.
 INSERT INTO ixc_clientes (idcliente, idcontrato, razaosocial, cpfcnpj, contatocliente, valoratraso, titulosatraso,
                           statuscliente, datacadastro, datavencimento, filial, cidade, bairro, tipocliente,
                           ixcidentification, timestamp)
-SELECT (g - 1) % 20000 + 1, 100000 + g % 900000,
+SELECT (g - 1) % :per + 1, 100000 + g % 900000,
        (ARRAY['Maria','José','Ana','João','Antônio','Francisca','Luíza','Conceição','Raimundo','Sebastião'])[1 + g % 10]
          || ' ' || (ARRAY['da Silva','dos Santos','de Oliveira','Gonçalves','Araújo','D''Ávila','Conceição','Ribeiro'])[1 + (g / 10) % 8]
          || ' ' || (ARRAY['Pereira','Lima','Ferreira','Sousa','Carvalho','Gomes','Martins','Rocha'])[1 + (g / 80) % 8],
@@ -24,6 +24,6 @@ SELECT (g - 1) % 20000 + 1, 100000 + g % 900000,
        (ARRAY['São Paulo','Belo Horizonte','Goiânia','Ribeirão Preto','Uberlândia','Campinas','Maringá','Feira de Santana'])[1 + g % 8],
        CASE WHEN g % 20 = 0 THEN NULL ELSE 'Bairro ' || (1 + g % 300) END,
        (ARRAY['Pessoa Física','Pessoa Jurídica','Condomínio','Empresa','Órgão público','Revenda','Cortesia','Funcionário'])[1 + g % 8],
-       'outra-' || lpad(((g - 1) / 20000 + 1)::text, 4, '0'),
-       localtimestamp - ((g - 1) / 20000 % 720 + 1) * interval '1 minute'
+       'outra-' || lpad(((g - 1) / :per + 1)::text, 4, '0'),
+       localtimestamp - ((g - 1) / :per % 720 + 1) * interval '1 minute'
   FROM generate_series(:first, :last) g;

@@ -98,7 +98,9 @@ mysql_user() { MYSQL_PWD=$MARIADB_PASSWORD mariadb --no-defaults -h "$MARIADB_HO
 mysql_root() { mariadb --no-defaults --socket="$MARIADB_SOCKET" -uroot "$@"; }
 pg() { psql -X -q -v ON_ERROR_STOP=1 -h "$PG_HOST" -p "$PG_PORT" -U "$PG_USER" "$@"; }
 pg_value() { local db=$1; shift; pg -d "$db" -At "$@"; }
-now() { date +%s.%N; }
+# The time, seconds since the epoch to the microsecond, without starting a
+# program (bash's clock; a point whatever the locale's decimal sign).
+now() { printf '%s\n' "${EPOCHREALTIME/,/.}"; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.6f", b - a }'; }
 record() { printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "$4" >> "$results"; }  # group metric rep value
 
@@ -141,17 +143,27 @@ result_bytes() { mysql_user -N -B "$1" < "$here/overdue_query.sql" | wc -c; }
 # Succeeds when a normal run ended with the line OK (a debug run: always).
 # Safe to start several at once in the background. cobrix gets none of the
 # libpq variables meant for the benchmark's own clients (a pooler refuses
-# the startup options that PGOPTIONS adds).
-#   usage: cobrix_run BINARY IXC_DB PG_PORT PG_DB ZABBIX_HOST PREFIX
+# the startup options that PGOPTIONS adds). It logs in to PostgreSQL as
+# PG_ROLE with PG_ROLE_PASSWORD (default: the servers' PG_USER); both
+# passwords reach it on a descriptor (--senhas-fd), never in its arguments.
+#   usage: cobrix_run BINARY IXC_DB PG_PORT PG_DB ZABBIX_HOST PREFIX [PG_ROLE PG_ROLE_PASSWORD]
 cobrix_run() {
-  local bin=$1 ixc=$2 port=$3 db=$4 host=$5 prefix=$6 t0 t1
+  local bin=$1 ixc=$2 port=$3 db=$4 host=$5 prefix=$6 role=${7:-$PG_USER} t0 t1
+  local password=${8:-$PG_PASSWORD}
   rm -f "$prefix.phases"
   : > "$prefix.phases"
-  t0=$(now)
-  env -u PGOPTIONS -u PGPASSWORD COBRIX_PHASE_LOG="$prefix.phases" /usr/bin/time -f '%U %S %M' -o "$prefix.time" \
-    "$bin" descobertaClientes "$MARIADB_HOST" "$MARIADB_PORT" "$MARIADB_USER" "$MARIADB_PASSWORD" "$ixc" \
-    "$PG_HOST" "$port" "$db" "$PG_USER" "$PG_PASSWORD" "$host" > "$prefix.out" 2> "$prefix.err" || true
-  t1=$(now)
+  # Timed as the floors' clients are, from the shell's clock, with one
+  # program more in between: GNU time (the CPU and memory figures).
+  t0=${EPOCHREALTIME/,/.}
+  (
+    unset PGOPTIONS PGPASSWORD
+    export COBRIX_PHASE_LOG=$prefix.phases
+    exec /usr/bin/time -f '%U %S %M' -o "$prefix.time" \
+      "$bin" --senhas-fd=3 descobertaClientes "$MARIADB_HOST" "$MARIADB_PORT" "$MARIADB_USER" "$ixc" \
+      "$PG_HOST" "$port" "$db" "$role" "$host" > "$prefix.out" 2> "$prefix.err" \
+      3< <(printf '%s\n%s\n' "$MARIADB_PASSWORD" "$password")
+  ) || true
+  t1=${EPOCHREALTIME/,/.}
   elapsed "$t0" "$t1" > "$prefix.wall"
   [ "$host" = debug ] || [ "$(tail -n 1 "$prefix.out")" = OK ]
 }
@@ -208,3 +220,34 @@ f1() { mysql_user "$1" < "$here/overdue_query.sql" > /dev/null; }               
 reset_floor() { pg -d "$1" -c "DROP TABLE IF EXISTS ixc_clientes" -f "$here/floor.sql" > /dev/null; }  # PG_DB
 f3() { pg -d "$1" -f "$work/pages_$2.sql" > /dev/null; }                             # PG_DB TAG
 f2() { pg -d "$1" -f "$work/copy_$2.sql" > /dev/null; }                              # PG_DB TAG
+
+# A new random password (32 hex digits) for a role the benchmark makes.
+new_password() { od -An -N16 -tx1 /dev/urandom | tr -d ' \n'; }
+
+# Gives ROLE the password PASSWORD as psql's \password does: the server
+# gets only the SCRAM verifier that psql computes, so the password is in no
+# statement text. Without a terminal (setsid) psql reads it, twice, from
+# its standard input.
+#   usage: set_role_password ROLE PASSWORD
+set_role_password() {
+  printf '%s\n%s\n' "$2" "$2" | setsid -w psql -X -q -h "$PG_HOST" -p "$PG_PORT" -U "$PG_USER" -d postgres \
+    -c "\\password $1" > /dev/null 2>&1
+}
+
+# The server's execution time (pg_stat_statements, which tests/servers
+# loads; reset it with pg_stat_statements_reset()) of the statements run in
+# database DB since the last reset, by kind, as "KIND SECONDS" lines:
+# sql_pages (the upsert's pages), sql_summary (the summary's lock, delete
+# and insert), sql_retention (the retention delete), sql_commit, sql_other.
+#   usage: statement_times DB
+statement_times() {
+  pg_value postgres -F ' ' -v db="$1" <<'SQL'
+SELECT kind, round(sum(total_exec_time)::numeric / 1000, 6)
+  FROM (SELECT CASE WHEN query ~ '^\s*INSERT INTO ixc_clientes \(' THEN 'sql_pages'
+                    WHEN query ~ '^DELETE FROM ixc_clientes WHERE' THEN 'sql_retention'
+                    WHEN query ~ 'ixc_clientes_resumo|^UPDATE ixc_clientes_acesso|pg_advisory_xact_lock' THEN 'sql_summary'
+                    WHEN query = 'COMMIT' THEN 'sql_commit' ELSE 'sql_other' END AS kind, total_exec_time
+          FROM pg_stat_statements s JOIN pg_database d ON d.oid = s.dbid WHERE d.datname = :'db') k
+ GROUP BY kind;
+SQL
+}

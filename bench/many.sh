@@ -257,7 +257,7 @@ if want_part crowded; then
       t0=$(now)
       for ((first = have + 1; first <= level; first += 1000000)); do
         last=$((first + 999999)); [ "$last" -le "$level" ] || last=$level
-        pg -d "$db" -v first="$first" -v last="$last" -f "$here/fill_others.sql" > /dev/null
+        pg -d "$db" -v first="$first" -v last="$last" -v per=20000 -f "$here/fill_others.sql" > /dev/null
       done
       pg -d "$db" -f "$here/fill_summaries.sql" > /dev/null
       record "$group" fill_s 0 "$(elapsed "$t0" "$(now)")"

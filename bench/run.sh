@@ -59,9 +59,9 @@ run_cobrix() {
 timed() {
   local scale=$1 metric=$2 rep=$3 t0 t1
   shift 3
-  t0=$(now)
+  t0=${EPOCHREALTIME/,/.}
   "$@"
-  t1=$(now)
+  t1=${EPOCHREALTIME/,/.}
   record "$scale" "$metric" "$rep" "$(elapsed "$t0" "$t1")"
 }
 

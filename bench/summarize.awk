@@ -23,6 +23,16 @@ END {
           if (!has_w || !((s, "F1", r) in v) || !((s, "F" f "." l, r) in v)) continue
           add(s, "ratio." l ".vs_F1+F" f, w / (f1 + v[s, "F" f "." l, r]))
         }
+        # The run after its query (wall less query and fetch) over F3, and
+        # what is left of the wall besides the logged phases (the summary's
+        # computation lies within the upsert): process start and exit (and,
+        # for a build that logs no connect and table_check, those too).
+        if (has_w && ((s, l ".query_fetch", r) in v)) {
+          aq = w - v[s, l ".query_fetch", r]
+          if ((s, "F3." l, r) in v) add(s, "ratio." l ".after_query_vs_F3", aq / v[s, "F3." l, r])
+          rest = aq - v[s, l ".records", r] - v[s, l ".upsert", r] - v[s, l ".delete", r]
+          add(s, l ".other", rest - v[s, l ".connect", r] - v[s, l ".table_check", r])
+        }
         if ((s, l ".cpu", r) in v) add(s, l ".cpu_us_per_overdue", od ? v[s, l ".cpu", r] * 1e6 / od : 0)
         if ((s, l ".rss_mib", r) in v) {
           add(s, "ratio." l ".rss_vs_result", res ? v[s, l ".rss_mib", r] / res : 0)

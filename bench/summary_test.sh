@@ -23,6 +23,7 @@ tsv() { printf '%s\t%s\t%s\t%s\n' "$@"; }  # group metric rep value, four at a t
   tsv 100000 F1 1 1.2  100000 F1 2 0.9  100000 F1 3 1.0
   tsv 100000 F3.empty 1 0.8  100000 F3.empty 2 1.0  100000 F3.empty 3 0.5
   tsv 100000 empty.wall 1 2.0  100000 empty.wall 2 1.9  100000 empty.wall 3 1.8
+  tsv 100000 empty.query_fetch 1 1.2  100000 empty.query_fetch 2 0.9  100000 empty.query_fetch 3 1.0
   tsv 100000 empty.rss_mib 1 14.9  100000 empty.rss_mib 2 14.0  100000 empty.rss_mib 3 14.5
   tsv 100000 full.rss_mib 1 14.2  100000 full.rss_mib 2 14.2  100000 full.rss_mib 3 14.2
   tsv 1000000 overdue 0 190000  1000000 result_mib 0 20.0
@@ -34,6 +35,8 @@ t=$scratch/run/table.md
 has "mediana e extremos fora de ordem" "$t" "| F1 | 1.000 (0.900–1.200) | 11.000 (10.000–12.000) |"
 # Per repetition: 2.0/2.0, 1.9/1.9, 1.8/1.5; the ratio of the medians would be 1.06.
 has "razão por repetição" "$t" "| ratio.empty.vs_F1+F3 | 1.00 (1.00–1.20) |"
+# After the query: 0.8/0.8, 1.0/1.0, 0.8/0.5.
+has "depois da consulta contra F3" "$t" "| ratio.empty.after_query_vs_F3 | 1.00 (1.00–1.60) |"
 has "meta de memória atingida" "$t" "| 100000 | 3.3 | 14.5 (14.0–14.9) | 14.2 (14.2–14.2) | 4.39 (4.24–4.52) | 15 | 0.97 (0.93–0.99) | yes |"
 # 80 MiB is under 90 MiB but over three times the 20 MiB result.
 has "limite de três vezes o resultado" "$t" "| 1000000 | 20.0 | 80.0 (80.0–80.0) | – | 4.00 (4.00–4.00) | 90 and 3 × result (60.0) | 1.33 (1.33–1.33) | no |"

@@ -1,5 +1,6 @@
 #include "store/pipeline.h"
 
+#include <exception>
 #include <utility>
 
 namespace cobrix::store {
@@ -36,8 +37,8 @@ void Pipeline::flush() {
   if (segments_.empty()) read_arrived();
 }
 
-void Pipeline::finish() {
-  for (std::optional<PgError>& failure : finish_segments())
+void Pipeline::finish(const std::function<void()>& meanwhile) {
+  for (std::optional<PgError>& failure : finish_segments(meanwhile))
     if (failure) throw *failure;
 }
 
@@ -46,11 +47,20 @@ void Pipeline::sync() {
   segments_.push_back(std::exchange(unanswered_, 0));
 }
 
-std::vector<std::optional<PgError>> Pipeline::finish_segments() {
+std::vector<std::optional<PgError>> Pipeline::finish_segments(const std::function<void()>& meanwhile) {
   open_ = false;
   if (PQpipelineSync(conn_) != 1) throw PgError(connection_message(conn_), "");
+  std::exception_ptr thrown;
+  if (meanwhile) {
+    try {
+      meanwhile();
+    } catch (...) {
+      thrown = std::current_exception();
+    }
+  }
   std::vector<std::optional<PgError>> failures = drain_segments();
   if (PQexitPipelineMode(conn_) != 1 && !failures.back()) failures.back() = PgError(connection_message(conn_), "");
+  if (thrown) std::rethrow_exception(thrown);
   return failures;
 }
 

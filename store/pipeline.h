@@ -5,6 +5,7 @@
 
 #include <libpq-fe.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -43,8 +44,11 @@ class Pipeline {
 
   // Sends the Sync, reads every answer and leaves pipeline mode. Throws the
   // PgError of the first command that failed (libpq's message and the
-  // SQLSTATE), or of a connection lost on the way.
-  void finish();
+  // SQLSTATE), or of a connection lost on the way. `meanwhile`, when given,
+  // runs once the Sync has gone out, while the server is still at work,
+  // before any answer is awaited; what it throws is thrown once every answer
+  // has been read.
+  void finish(const std::function<void()>& meanwhile = {});
 
   // Ends a segment: queues a Sync after the commands queued since the start
   // or the previous sync(), so that a failure among them skips only the rest
@@ -59,7 +63,7 @@ class Pipeline {
   // last one, and none for a segment whose every command succeeded (or a
   // connection lost on the way). Throws PgError only when the final Sync
   // cannot be sent.
-  std::vector<std::optional<PgError>> finish_segments();
+  std::vector<std::optional<PgError>> finish_segments(const std::function<void()>& meanwhile = {});
 
  private:
   void sent(int ok);

@@ -62,11 +62,18 @@ bool sendPostgresClientes(const RecordList& descobertaClientes, const RunSetting
   const DateTime timestamp_now = store::get_timestamp();
   say(out, "Enviando " + std::to_string(descobertaClientes.size()) + " registros (Clientes) com UPSERT...");
 
+  // The summary is computed while the server writes the pages (it needs
+  // only the records), or here when there are none to send.
+  std::optional<store::RunSummary> summary;
+  const auto summarize = [&] {
+    const PhaseTimer timer("summary");
+    summary = store::summarize(descobertaClientes, timestamp_now);
+  };
   bool upserted = true;
   try {
     const PhaseTimer timer("upsert");
     if (descobertaClientes.size() > 0)
-      store::upsert_pages(conn.get(), descobertaClientes, timestamp_now, page_method(table));
+      store::upsert_pages(conn.get(), descobertaClientes, timestamp_now, page_method(table), summarize);
     say(out, "UPSERT em ixc_clientes concluído com sucesso!");
   } catch (const std::exception& e) {
     say_error(out, "Erro durante UPSERT em ixc_clientes: ", e);
@@ -84,15 +91,12 @@ bool sendPostgresClientes(const RecordList& descobertaClientes, const RunSetting
   // each a segment of its own, so that neither's failure skips the other.
   // A failed summary leaves the installation's previous one: the rows are
   // stored all the same.
-  const store::RunSummary summary = [&] {
-    const PhaseTimer timer("summary");
-    return store::summarize(descobertaClientes, timestamp_now);
-  }();
+  if (!summary) summarize();
   std::vector<std::optional<store::PgError>> failures;
   try {
     const PhaseTimer timer("delete");
     store::Pipeline pipeline(conn.get());
-    store::queue_summary(pipeline, summary, settings.zabbix_host, table.isolated);
+    store::queue_summary(pipeline, *summary, settings.zabbix_host, table.isolated);
     pipeline.sync();
     store::queue_stale_delete(pipeline, conn.get(), table.isolated);
     failures = pipeline.finish_segments();

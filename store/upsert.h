@@ -3,6 +3,7 @@
 
 #include <libpq-fe.h>
 
+#include <functional>
 #include <span>
 #include <string>
 
@@ -56,7 +57,7 @@ std::string insert_query();
 // at most kPageRows rows, one statement per page. The values are read from
 // `records` page by page and their texts sent from where the list holds
 // them. Each page is a transaction of its own (BEGIN, the run's wait
-// limits, the page, COMMIT), and
+// limits and the generic plan, the page, COMMIT), and
 // all pages travel in one pipeline that the server answers after the last:
 // one round trip for the whole upsert, whatever the number of pages. The
 // first page that fails throws its PgError, after the server has skipped
@@ -69,11 +70,16 @@ std::string insert_query();
 // 26000), the call ends its pipeline as after any failure and sends every
 // page again the bound way: slower, with the same rows. No records, no
 // statement. After a failure on the prepared way, the connection may still
-// hold the named statement, until it is closed.
-void upsert_pages(PGconn* conn, const RecordList& records, const DateTime& timestamp_now, PageMethod method);
+// hold the named statement, until it is closed. `meanwhile`, when given, is
+// called once the last page has gone out, while the server still writes the
+// pages, before any answer is awaited (at once when there are no records);
+// a connection lost while the pages go out skips it. What it throws is
+// thrown after the pages' answers are read, before their failure.
+void upsert_pages(PGconn* conn, const RecordList& records, const DateTime& timestamp_now, PageMethod method,
+                  std::function<void()> meanwhile = {});
 
 // The same for records held one by one.
 void upsert_pages(PGconn* conn, std::span<const Record> records, const DateTime& timestamp_now,
-                  PageMethod method);
+                  PageMethod method, std::function<void()> meanwhile = {});
 
 }  // namespace cobrix::store
