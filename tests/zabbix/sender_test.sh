@@ -78,8 +78,7 @@ templateid=$(template_id "Cobrix IXC clientes em atraso por temporizador")
 [ "$templateid" != null ] || fatal "o template do temporizador não existe"
 delete_hosts envio-teste envio-proxy
 odbc_macros='{"macros": [{"macro": "{$COBRIX.ODBC.DSN}", "value": "cobrix_envio"},
-  {"macro": "{$COBRIX.ODBC.USUARIO}", "value": "leitura_envio"},
-  {"macro": "{$COBRIX.ODBC.SENHA}", "value": "'"$reader_password"'", "type": 1}]}'
+  {"macro": "{$COBRIX.ODBC.USUARIO}", "value": "leitura_envio"}]}'
 hostid=$(create_host envio-teste "$templateid" "$odbc_macros")
 [ "$hostid" != null ] || fatal "o host envio-teste não foi criado"
 proxyid=$(proxy_id)
