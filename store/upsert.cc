@@ -289,10 +289,7 @@ std::string insert_query() {
 
 void upsert_pages(PGconn* conn, const RecordList& records, const DateTime& timestamp_now, PageMethod method,
                   std::function<void()> meanwhile) {
-  if (records.size() == 0) {
-    if (meanwhile) meanwhile();
-    return;
-  }
+  if (records.size() == 0) return;
   const std::string query = insert_query();
   const std::size_t hole = query.find("%s");
   PageParams params(std::string_view(query).substr(0, hole), std::string_view(query).substr(hole + 2),

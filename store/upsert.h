@@ -72,8 +72,8 @@ std::string insert_query();
 // statement. After a failure on the prepared way, the connection may still
 // hold the named statement, until it is closed. `meanwhile`, when given, is
 // called once the last page has gone out, while the server still writes the
-// pages, before any answer is awaited (at once when there are no records);
-// a connection lost while the pages go out skips it. What it throws is
+// pages, before any answer is awaited; no records, or a connection lost
+// while the pages go out, skip it. What it throws is
 // thrown after the pages' answers are read, before their failure.
 void upsert_pages(PGconn* conn, const RecordList& records, const DateTime& timestamp_now, PageMethod method,
                   std::function<void()> meanwhile = {});
