@@ -209,8 +209,9 @@ mkdir -p "$deb_cache"
 deb=$(find "$deb_cache" -name "zabbix-proxy-sqlite3_*.deb" -newer /usr/sbin/zabbix_server | head -n 1)
 if [ -z "$deb" ] || [ "$(dpkg-deb -f "$deb" Version)" != "$version" ]; then
   rm -f "$deb_cache"/zabbix-proxy-sqlite3_*.deb
-  (cd "$deb_cache" && { apt-get download -q "zabbix-proxy-sqlite3=$version" ||
-     { apt-get update -q && apt-get download -q "zabbix-proxy-sqlite3=$version"; }; }) >/dev/null 2>&1 ||
+  apt=$top/scripts/apt.sh
+  (cd "$deb_cache" && { "$apt" download "zabbix-proxy-sqlite3=$version" ||
+     { "$apt" update && "$apt" download "zabbix-proxy-sqlite3=$version"; }; }) >/dev/null 2>&1 ||
     fail "apt-get download zabbix-proxy-sqlite3=$version falhou"
   deb=$(find "$deb_cache" -name "zabbix-proxy-sqlite3_*.deb" | head -n 1)
 fi
