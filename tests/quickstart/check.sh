@@ -20,7 +20,7 @@
 . "$(dirname "$0")/lib.sh" "$1"
 pass() { echo "ok - $*"; }
 host=provedor-centro
-api_auth=$(cat "$dir$state/token")
+zbx_token=$(cat "$dir$state/token")
 
 hostid=$(api host.get "{\"output\": [\"hostid\"], \"filter\": {\"host\": [\"$host\"]}}" | jq -r '.[0].hostid // empty')
 [ -n "$hostid" ] || fail "o host $host não existe"

@@ -29,22 +29,14 @@ hold() {
 }
 in_root() { "$top/scripts/root.sh" in "$dir" "$@"; }
 
-# api METHOD PARAMS: the call's "result" as JSON, or a failure with the
-# API's error. The session or token travels in the request's "auth" member,
-# which both releases take; it and the parameters go through the
-# environment and standard input, never a command line.
-api_url=http://127.0.0.1/zabbix/api_jsonrpc.php
-api_auth=''
-api() {
-  local response
-  response=$(API_PARAMS=$2 API_AUTH=$api_auth jq -cn --arg method "$1" \
-    '{jsonrpc: "2.0", method: $method, params: (env.API_PARAMS | fromjson), id: 1}
-     + (if env.API_AUTH == "" then {} else {auth: env.API_AUTH} end)' |
-    curl -sS -H 'Content-Type: application/json-rpc' --data-binary @- "$api_url") ||
-    { echo "api $1: o frontend não respondeu" >&2; return 1; }
-  jq -e 'has("result")' >/dev/null <<<"$response" || { echo "api $1: $(jq -c '.error // .' <<<"$response")" >&2; return 1; }
-  jq -c .result <<<"$response"
-}
+# The Zabbix API of the root's frontend, through the suite's client
+# (tests/zabbix/api.sh: parameters and token never on a command line). The
+# session or token travels in the request's "auth" member, which both
+# releases take.
+# shellcheck disable=SC2034  # read by api.sh
+ZBX_API=http://127.0.0.1/zabbix/api_jsonrpc.php zbx_bearer=0
+# shellcheck source=tests/zabbix/api.sh
+. "$top/tests/zabbix/api.sh"
 
 # wait_until SECONDS COMMAND...: runs COMMAND every half second until it succeeds.
 wait_until() {

@@ -61,7 +61,7 @@ if [ "${1:-}" = --netns ]; then
 
   # The provider's API token, made by the frontend's stock administrator.
   wait_until 60 api apiinfo.version '{}' || fail "o frontend não respondeu"
-  api_auth=$(api user.login '{"username": "Admin", "password": "zabbix"}' | jq -r .)
+  api_login || fail "o frontend não aceitou o login do Admin"
   tokenid=$(api token.create '{"name": "guia rápido", "userid": "1"}' | jq -r '.tokenids[0]')
   (umask 077
    api token.generate "[\"$tokenid\"]" | jq -r '.[0].token' > "$dir$state/token"

@@ -4,7 +4,8 @@
 # error. Requests go on standard input and the session token in a header
 # read from a descriptor, so that no password or token of a request reaches
 # a command line.
-# Needs ZBX_API (the api_jsonrpc.php address); api_login sets the session.
+# Needs ZBX_API (the api_jsonrpc.php address) and zbx_bearer (1: the token
+# in a header; release.sh sets it); api_login sets the session.
 zbx_token=
 
 # Prints the header that carries the session token, when it travels in one
